@@ -1,0 +1,142 @@
+#include "app/app.h"
+
+#include "app/input.h"
+#include "app/scene_state.h"
+#include "camera/camera_grid.h"
+#include "dots/dot.h"
+#include "dots/homing.h"
+#include "dots/lattice.h"
+#include "dots/motion.h"
+#include "draw/render.h"
+#include "draw/view.h"
+#include "platform/message_box.h"
+
+#include <SDL.h>
+
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+const int32_t kDisplayWidth = 800;
+const int32_t kDisplayHeight = 600;
+const float kCellSize = 20.0f;
+const int32_t kCellPixels = 20;
+const float kDotRadius = 10.0f;
+const float kRingRadius = 5.0f;
+const int32_t kCaptureWidth = 160;
+const int32_t kCaptureHeight = 120;
+const int kDiscSegments = 18;
+const int kRingSegments = 30;
+
+const char kWrongArgument[] =
+    "First parameter was not either lowercase 'fullscreen' or 'window' (no quotes), ignored.";
+
+[[noreturn]] void failVideo(const char* format) {
+    std::fprintf(stderr, format, SDL_GetError());
+    quitApp(1);
+}
+
+// The first argument, when there is one, chooses full screen or a window; anything else gets a
+// notice and leaves full screen.
+void chooseDisplayMode(SceneState& state, int argc, char** argv) {
+    if (argc < 2)
+        return;
+    const char* mode = argv[1];
+    if (std::strcmp(mode, "fullscreen") == 0)
+        state.fullscreen = true;
+    else if (std::strcmp(mode, "window") == 0)
+        state.fullscreen = false;
+    else
+        MessageBoxA(nullptr, kWrongArgument, "Error", MB_OK);
+}
+
+// Opens the OpenGL display; a null surface ends the process.
+void openDisplay(const SceneState& state) {
+    Uint32 flags = SDL_OPENGL;
+    if (state.fullscreen)
+        flags |= SDL_FULLSCREEN;
+    else
+        SDL_WM_SetCaption("Velmora", nullptr);
+    SDL_GL_SetAttribute(SDL_GL_RED_SIZE, 5);
+    SDL_GL_SetAttribute(SDL_GL_GREEN_SIZE, 5);
+    SDL_GL_SetAttribute(SDL_GL_BLUE_SIZE, 5);
+    SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 16);
+    SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
+    // Pace the loop by the display: every animation counts passes of the frame loop.
+    SDL_GL_SetAttribute(SDL_GL_SWAP_CONTROL, 1);
+    if (!SDL_SetVideoMode(state.width, state.height, state.bitsPerPixel, flags))
+        failVideo("Video mode set failed: %s\n");
+}
+
+void deriveSizes(SceneState& state) {
+    state.screenWidth = static_cast<float>(state.width);
+    state.screenHeight = static_cast<float>(state.height);
+    state.cellSize = kCellSize;
+    state.cols = state.width / kCellPixels;
+    state.dotRadius = kDotRadius;
+    state.rows = state.height / kCellPixels;
+}
+
+} // namespace
+
+int runApp(int argc, char** argv) {
+    // Without a display SDL would fall back to its terminal drivers, which scribble over the
+    // terminal before they fail; ask for X11 unless the user chose a driver.
+    setenv("SDL_VIDEODRIVER", "x11", 0);
+    if (SDL_Init(SDL_INIT_VIDEO) < 0)
+        failVideo("Video initialization failed: %s\n");
+    if (!SDL_GetVideoInfo())
+        failVideo("Video query failed: %s\n");
+
+    scene.width = kDisplayWidth;
+    scene.height = kDisplayHeight;
+    scene.fullscreen = true;
+    chooseDisplayMode(scene, argc, argv);
+    openDisplay(scene);
+    deriveSizes(scene);
+
+    setupView(scene.width, scene.height);
+    buildDiscList(kDiscSegments);
+    buildRingList(kRingSegments);
+
+    scene.camera = new CameraGrid(kCaptureWidth, kCaptureHeight, scene.cols, scene.rows);
+    scene.cellColors = scene.camera->cellColors();
+    scene.cellLuminance = scene.camera->cellLuminance();
+    scene.ringRadius = kRingRadius;
+    // The red ring drawn at the pointer takes the system pointer's place.
+    SDL_ShowCursor(SDL_DISABLE);
+
+    buildLattice();
+    for (int32_t i = 0; i < scene.dotCount; ++i) {
+        Dot& dot = scene.dots[i];
+        dot.home.x = dot.pos.x;
+        dot.home.y = dot.pos.y;
+    }
+
+    for (;;)
+        runFramePass();
+}
+
+void runFramePass() {
+    // Input first: it may start the glide or end the program.
+    pollEvents();
+    scene.camera->grabFrame();
+    if (scene.homing) {
+        stepHoming();
+    } else {
+        applyMouseForces();
+        moveDots();
+    }
+    // Saturates, so the ring stays faded however long the mouse is left alone.
+    if (scene.idleFrames < INT32_MAX)
+        ++scene.idleFrames;
+    renderFrame();
+}
+
+void quitApp(int status) {
+    SDL_Quit();
+    std::exit(status);
+}

@@ -1,0 +1,15 @@
+// Start-up, the frame loop and the orderly end of the process.
+#pragma once
+
+#include <cstdint>
+
+// The program's main function, called with main's arguments. Starts up, then runs the frame
+// loop for ever; the process ends only through quitApp.
+int runApp(int argc, char** argv);
+
+// One pass of the frame loop: input, camera, motion or glide, idle count, drawing.
+void runFramePass();
+
+// Shuts SDL's video layer down and ends the process with the given status. Called with 1 on a
+// start-up failure and with 0 when the user quits.
+[[noreturn]] void quitApp(int status);

@@ -1,0 +1,88 @@
+#include "app/input.h"
+
+#include "app/app.h"
+#include "app/scene_state.h"
+#include "dots/dot.h"
+#include "dots/homing.h"
+
+namespace {
+
+// A released button stops the mouse force on every dot; the dots coast on their velocity.
+void releaseForces() {
+    for (int32_t i = 0; i < scene.dotCount; ++i)
+        scene.dots[i].setForce(0, 0);
+}
+
+void onButtonDown(uint8_t button) {
+    if (button == SDL_BUTTON_LEFT)
+        scene.leftDown = true;
+    else if (button == SDL_BUTTON_RIGHT)
+        scene.rightDown = true;
+}
+
+void onButtonUp(uint8_t button) {
+    if (button == SDL_BUTTON_LEFT) {
+        scene.leftDown = false;
+        releaseForces();
+    } else if (button == SDL_BUTTON_RIGHT) {
+        scene.rightDown = false;
+        releaseForces();
+    }
+}
+
+} // namespace
+
+void pollEvents() {
+    SDL_Event event;
+    while (SDL_PollEvent(&event)) {
+        switch (event.type) {
+        case SDL_KEYDOWN:
+            onKeyDown(event.key.keysym);
+            break;
+        case SDL_KEYUP:
+            onKeyUp(event.key.keysym);
+            break;
+        case SDL_MOUSEMOTION:
+            scene.mouseX = event.motion.x;
+            scene.mouseY = event.motion.y;
+            scene.idleFrames = 0;
+            break;
+        case SDL_MOUSEBUTTONDOWN:
+            onButtonDown(event.button.button);
+            scene.idleFrames = 0;
+            break;
+        case SDL_MOUSEBUTTONUP:
+            onButtonUp(event.button.button);
+            scene.idleFrames = 0;
+            break;
+        case SDL_QUIT:
+            quitApp(0);
+        default:
+            break;
+        }
+    }
+}
+
+void onKeyDown(const SDL_keysym& key) {
+    switch (key.sym) {
+    case SDLK_RETURN:
+        startHoming();
+        break;
+    case SDLK_ESCAPE:
+        quitApp(0);
+    case SDLK_SPACE:
+        scene.colorMode = !scene.colorMode;
+        break;
+    case SDLK_RSHIFT:
+    case SDLK_LSHIFT:
+        scene.shiftDown = true;
+        break;
+    default:
+        break;
+    }
+}
+
+void onKeyUp(const SDL_keysym& key) {
+    if (key.sym == SDLK_RSHIFT || key.sym == SDLK_LSHIFT)
+        scene.shiftDown = false;
+}

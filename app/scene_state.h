@@ -1,0 +1,53 @@
+// The program-wide state: one instance for the whole process, read and written directly by the
+// start-up, the input handling, the dot field and the drawing.
+#pragma once
+
+#include <cstdint>
+
+class CameraGrid;
+class Dot;
+struct ColorTriple;
+
+struct SceneState {
+    // Display, fixed at start-up.
+    int32_t width = 0;        // display width in pixels (800)
+    int32_t height = 0;       // display height in pixels (600)
+    int32_t bitsPerPixel = 0; // colour depth asked of SDL; 0 takes the current display depth
+    bool fullscreen = false;  // true unless the first argument is "window"
+    float screenWidth = 0;    // width as float, for the wrap of the dots
+    float screenHeight = 0;   // height as float, for the wrap of the dots
+
+    // Grid and drawing sizes, derived from the display at start-up.
+    float cellSize = 0;   // pixels per grid cell (20)
+    int32_t cols = 0;     // grid columns, width / 20 (40)
+    int32_t rows = 0;     // grid rows, height / 20 (30)
+    float dotRadius = 0;  // disc radius of every dot in pixels (10)
+    float ringRadius = 0; // scale of the pointer ring in pixels (5)
+
+    // Camera and dots, created once at start-up and never released.
+    CameraGrid* camera = nullptr;
+    ColorTriple** cellColors = nullptr; // the camera's per-cell colours, rewritten every frame
+    int32_t* cellLuminance = nullptr;   // the camera's per-cell luminances 0..255, every frame
+    Dot* dots = nullptr;                // the lattice, dotCount records in row order
+    int32_t dotCount = 0;               // 1620 for the 40 x 30 grid
+
+    // Display lists of the two shapes.
+    unsigned discList = 0; // filled unit disc with 18 corners
+    unsigned ringList = 0; // unit ring of 30 segments
+
+    // Interaction, written by the input handling.
+    int32_t mouseX = 0;      // pointer position in pixels from the left
+    int32_t mouseY = 0;      // pointer position in pixels from the top
+    bool leftDown = false;   // left button held: pull the dots
+    bool rightDown = false;  // right button held: push the dots
+    bool shiftDown = false;  // either Shift held: force times 500
+    bool colorMode = true;   // colour discs when true, halftone discs when false
+    float ringAlpha = 0;     // smoothed ring opacity, 100 = opaque; may overshoot, never below 0
+    int32_t idleFrames = 0;  // frame-loop passes since the last mouse event, saturating
+
+    // Return-home glide.
+    bool homing = false;     // true while the glide runs
+    int32_t homingFrame = 0; // glide frames so far, 1..20
+};
+
+extern SceneState scene;

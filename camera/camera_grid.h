@@ -1,0 +1,83 @@
+// The camera side of the program: the capture graph, the copy of the newest frame and its
+// reduction to the grid of cells that the dots show.
+#pragma once
+
+#include "camera/color_triple.h"
+
+#include <cstdint>
+
+// The capture service's types, declared here so that only camera/ sees the service itself.
+typedef int32_t HRESULT;
+struct IGraphBuilder;
+struct IMoniker;
+struct IBaseFilter;
+struct ICreateDevEnum;
+struct IAMStreamConfig;
+struct ISampleGrabber;
+struct IPin;
+enum PIN_DIRECTION : int32_t;
+
+class CameraGrid {
+  public:
+    // Allocates all storage, then builds and starts the capture graph. Called once at start-up
+    // with the capture size in pixels (160 x 120) and the grid size in cells (40 x 30).
+    CameraGrid(int32_t captureWidth, int32_t captureHeight, int32_t cols, int32_t rows);
+
+    // Once per frame-loop pass: copies the newest frame and reduces it to the cells.
+    void grabFrame();
+
+    // The frame copy alone: the newest camera frame into frameBuffer, result in lastResult.
+    void copyFrame();
+
+    // Turns frameBuffer upright, mirrors it and rewrites every cell's average and luminance.
+    void reduceFrame();
+
+    // Per-cell average colours and luminances; the arrays never move, their contents change
+    // with every reduction.
+    ColorTriple** cellColors() const { return cellAverages; }
+    int32_t* cellLuminance() const { return cellLuminances; }
+
+    // The capture graph: the first video input device through a sample grabber into a null
+    // renderer, started. Returns the result of starting it.
+    HRESULT buildCaptureGraph(int32_t width, int32_t height);
+
+    // The filter's first pin of the given direction, with a reference the caller owns, or null.
+    IPin* findPin(IBaseFilter* filter, PIN_DIRECTION direction);
+
+    // The same search; S_OK with the pin stored through pin, or E_FAIL with pin untouched.
+    HRESULT getPin(IBaseFilter* filter, PIN_DIRECTION direction, IPin** pin);
+
+    // Connects upstream's first output pin to downstream's first input pin.
+    HRESULT connectFilters(IGraphBuilder* graph, IBaseFilter* upstream, IBaseFilter* downstream);
+
+    HRESULT lastResult = 0; // latest recorded capture-service result; nothing reads it
+
+    // Capture graph references, held for the life of the process.
+    IGraphBuilder* graph = nullptr;
+    IMoniker* deviceMoniker = nullptr; // released once bound
+    IBaseFilter* captureSource = nullptr;
+    ICreateDevEnum* deviceEnum = nullptr; // released after use
+    IAMStreamConfig* streamConfig = nullptr;
+    IBaseFilter* grabberFilter = nullptr;
+    ISampleGrabber* grabber = nullptr; // every frame copy goes through it
+    IBaseFilter* nullRenderer = nullptr;
+
+    int32_t captureWidth = 0;  // frame width in pixels (160)
+    int32_t captureHeight = 0; // frame height in pixels (120)
+    int32_t pixelCount = 0;    // captureWidth x captureHeight
+    int32_t cols = 0;          // grid columns (40)
+    int32_t rows = 0;          // grid rows (30)
+    int32_t gridCellCount = 0; // cols x rows
+
+    // The copied frame: BGR, 3 bytes a pixel, bottom row first, rows without gaps.
+    uint8_t* frameBuffer = nullptr;
+    int32_t frameBytes = 0; // capacity handed to the frame copy, then the bytes it copied
+
+    ColorTriple** pixels = nullptr;       // the frame upright and mirrored, row y at y x width
+    ColorTriple** cellAverages = nullptr; // average colour per cell, channels 0..255
+    ColorTriple** cellSums = nullptr;     // channel sums during a reduction, zero between them
+    int32_t* cellLuminances = nullptr;    // luminance per cell, 0..255
+    int32_t* cellPixelCounts = nullptr;   // pixels summed per cell, zero between reductions
+    float colScale = 0;                   // cols / captureWidth (0.25)
+    float rowScale = 0;                   // rows / captureHeight (0.25)
+};

@@ -1,0 +1,86 @@
+#include "draw/render.h"
+
+#include "app/scene_state.h"
+#include "dots/dot.h"
+#include "draw/gl_check.h"
+
+#include <SDL.h>
+#include <SDL_opengl.h>
+
+namespace {
+
+const float kColorScale = 1.0f / 255;    // colour channel 0..255 to OpenGL 0..1
+const double kLuminanceScale = 1.0 / 255; // luminance 0..255 to halftone size 0..1
+const float kFrameShift = -3;             // the whole frame is drawn 3 pixels higher
+const int32_t kRingTargetBase = 101;
+const float kRingGain = 0.05f;
+const float kRingOpacityScale = 0.01f;
+
+void stampDisc(const Dot& dot, float scale) {
+    glPushMatrix();
+    glTranslatef(dot.pos.x + dot.radius, dot.pos.y + dot.radius, 0);
+    glScalef(scale, scale, 0);
+    glCallList(scene.discList);
+    glPopMatrix();
+}
+
+void drawColourDots() {
+    for (int32_t i = 0; i < scene.dotCount; ++i) {
+        Dot& dot = scene.dots[i];
+        dot.sampleColor();
+        glColor3f(dot.color.r * kColorScale, dot.color.g * kColorScale, dot.color.b * kColorScale);
+        stampDisc(dot, dot.radius);
+    }
+}
+
+// Black discs whose radius grows with the darkness of the cells; white cells draw nothing. The
+// negative scale turns the disc half round about its centre, which leaves its shape as it is.
+void drawHalftoneDots() {
+    for (int32_t i = 0; i < scene.dotCount; ++i) {
+        Dot& dot = scene.dots[i];
+        dot.sampleLuminance();
+        glColor3f(0, 0, 0);
+        const double s = dot.luminance * kLuminanceScale - 1;
+        if (s < 0)
+            stampDisc(dot, static_cast<float>(s * dot.radius));
+    }
+}
+
+void drawRing() {
+    glEnable(GL_BLEND);
+    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+    fadeRing();
+    glColor4f(1, 0, 0, scene.ringAlpha * kRingOpacityScale);
+    glPushMatrix();
+    glTranslatef(static_cast<float>(scene.mouseX), static_cast<float>(scene.mouseY), 0);
+    glScalef(scene.ringRadius, scene.ringRadius, 0);
+    glCallList(scene.ringList);
+    glPopMatrix();
+    glDisable(GL_BLEND);
+}
+
+} // namespace
+
+void fadeRing() {
+    const int32_t target = kRingTargetBase - scene.idleFrames;
+    float alpha = static_cast<float>(scene.ringAlpha +
+                                     (static_cast<double>(target) - scene.ringAlpha) * kRingGain);
+    if (alpha < 0)
+        alpha = 0;
+    scene.ringAlpha = alpha;
+}
+
+void renderFrame() {
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    glMatrixMode(GL_MODELVIEW);
+    glLoadIdentity();
+    glColor3f(0, 0, 0);
+    glTranslatef(0, kFrameShift, 0);
+    if (scene.colorMode)
+        drawColourDots();
+    else
+        drawHalftoneDots();
+    drawRing();
+    glCheck();
+    SDL_GL_SwapBuffers();
+}
