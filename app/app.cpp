@@ -83,6 +83,12 @@ void deriveSizes(SceneState& state) {
 } // namespace
 
 int runApp(int argc, char** argv) {
+    startApp(argc, argv);
+    for (;;)
+        runFramePass();
+}
+
+void startApp(int argc, char** argv) {
     // Without a display SDL would fall back to its terminal drivers, which scribble over the
     // terminal before they fail; ask for X11 unless the user chose a driver.
     setenv("SDL_VIDEODRIVER", "x11", 0);
@@ -115,9 +121,6 @@ int runApp(int argc, char** argv) {
         dot.home.x = dot.pos.x;
         dot.home.y = dot.pos.y;
     }
-
-    for (;;)
-        runFramePass();
 }
 
 void runFramePass() {

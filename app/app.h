@@ -7,6 +7,10 @@
 // loop for ever; the process ends only through quitApp.
 int runApp(int argc, char** argv);
 
+// Start-up alone: SDL, the display mode from the first argument, the display, the view and
+// shapes, the camera and the lattice with every dot at home. Ends the process on a video failure.
+void startApp(int argc, char** argv);
+
 // One pass of the frame loop: input, camera, motion or glide, idle count, drawing.
 void runFramePass();
 

@@ -1,0 +1,227 @@
+#include "app/input.h"
+#include "app/scene_state.h"
+#include "dots/dot.h"
+
+#include <gtest/gtest.h>
+
+#include <SDL.h>
+
+#include <vector>
+
+namespace {
+
+// SDL's dummy video driver gives a real event queue without any display.
+class Input : public ::testing::Test {
+  protected:
+    std::vector<Dot> dots = std::vector<Dot>(3);
+
+    void SetUp() override {
+        ASSERT_EQ(SDL_Init(SDL_INIT_VIDEO), 0) << SDL_GetError();
+        scene = SceneState{};
+        for (Dot& dot : dots)
+            dot.setForce(1, 2);
+        scene.dots = dots.data();
+        scene.dotCount = static_cast<int32_t>(dots.size());
+        scene.idleFrames = 50;
+    }
+    void TearDown() override { SDL_Quit(); }
+
+    static void push(SDL_Event event) { ASSERT_EQ(SDL_PushEvent(&event), 0) << SDL_GetError(); }
+    static void key(Uint8 type, SDLKey sym) {
+        SDL_Event event{};
+        event.type = type;
+        event.key.type = type;
+        event.key.keysym.sym = sym;
+        push(event);
+    }
+    static void button(Uint8 type, Uint8 number) {
+        SDL_Event event{};
+        event.type = type;
+        event.button.type = type;
+        event.button.button = number;
+        event.button.x = 777;
+        event.button.y = 555;
+        push(event);
+    }
+    static void motion(Uint16 x, Uint16 y) {
+        SDL_Event event{};
+        event.type = SDL_MOUSEMOTION;
+        event.motion.type = SDL_MOUSEMOTION;
+        event.motion.x = x;
+        event.motion.y = y;
+        push(event);
+    }
+    bool forcesAre(float fx, float fy) const {
+        for (const Dot& dot : dots)
+            if (dot.force.x != fx || dot.force.y != fy)
+                return false;
+        return true;
+    }
+};
+
+TEST_F(Input, NoPendingEventChangesNothing) {
+    pollEvents();
+    EXPECT_EQ(scene.idleFrames, 50);
+    EXPECT_TRUE(scene.colorMode);
+    EXPECT_TRUE(forcesAre(1, 2));
+}
+
+TEST_F(Input, LastOfSeveralMotionsWinsAndRestartsTheRingFade) {
+    motion(10, 20);
+    motion(65535, 7);
+    motion(300, 400);
+    pollEvents();
+    EXPECT_EQ(scene.mouseX, 300);
+    EXPECT_EQ(scene.mouseY, 400);
+    EXPECT_EQ(scene.idleFrames, 0);
+}
+
+TEST_F(Input, MotionPositionsWidenWithoutSign) {
+    motion(65535, 40000);
+    pollEvents();
+    EXPECT_EQ(scene.mouseX, 65535);
+    EXPECT_EQ(scene.mouseY, 40000);
+}
+
+struct ButtonCase {
+    Uint8 button;
+    bool left, right;
+};
+
+TEST_F(Input, ButtonPressesSetOnlyTheirOwnFlagAndKeepThePointer) {
+    const ButtonCase cases[] = {
+        {SDL_BUTTON_LEFT, true, false},     {SDL_BUTTON_RIGHT, false, true},
+        {SDL_BUTTON_MIDDLE, false, false},  {SDL_BUTTON_WHEELUP, false, false},
+        {SDL_BUTTON_WHEELDOWN, false, false}, {0, false, false}, {255, false, false},
+    };
+    for (const ButtonCase& c : cases) {
+        scene.leftDown = scene.rightDown = false;
+        scene.mouseX = 5;
+        scene.mouseY = 6;
+        scene.idleFrames = 50;
+        button(SDL_MOUSEBUTTONDOWN, c.button);
+        pollEvents();
+        EXPECT_EQ(scene.leftDown, c.left) << "button " << int(c.button);
+        EXPECT_EQ(scene.rightDown, c.right) << "button " << int(c.button);
+        EXPECT_EQ(scene.idleFrames, 0) << "every button counts as mouse activity";
+        EXPECT_EQ(scene.mouseX, 5) << "only motion moves the pointer";
+        EXPECT_EQ(scene.mouseY, 6);
+        EXPECT_TRUE(forcesAre(1, 2)) << "a press sets no force";
+    }
+}
+
+TEST_F(Input, ReleasingLeftOrRightStopsEveryForceOthersDoNot) {
+    const ButtonCase cases[] = {
+        {SDL_BUTTON_LEFT, false, true},  // right stays held
+        {SDL_BUTTON_RIGHT, true, false}, // left stays held
+    };
+    for (const ButtonCase& c : cases) {
+        scene.leftDown = scene.rightDown = true;
+        for (Dot& dot : dots)
+            dot.setForce(1, 2);
+        for (Uint8 other : {SDL_BUTTON_MIDDLE, SDL_BUTTON_WHEELUP, SDL_BUTTON_WHEELDOWN})
+            button(SDL_MOUSEBUTTONUP, other);
+        scene.idleFrames = 50;
+        pollEvents();
+        EXPECT_TRUE(forcesAre(1, 2)) << "middle and wheel releases leave forces alone";
+        EXPECT_EQ(scene.idleFrames, 0);
+        button(SDL_MOUSEBUTTONUP, c.button);
+        pollEvents();
+        EXPECT_EQ(scene.leftDown, c.left) << "button " << int(c.button);
+        EXPECT_EQ(scene.rightDown, c.right) << "button " << int(c.button);
+        EXPECT_TRUE(forcesAre(0, 0)) << "button " << int(c.button);
+    }
+}
+
+TEST_F(Input, KeysLeaveTheRingFadeAlone) {
+    key(SDL_KEYDOWN, SDLK_a);
+    key(SDL_KEYUP, SDLK_a);
+    key(SDL_KEYDOWN, SDLK_LSHIFT);
+    pollEvents();
+    EXPECT_EQ(scene.idleFrames, 50);
+}
+
+TEST_F(Input, SpaceTogglesTheModeAndEnterStartsTheGlideInOnePass) {
+    key(SDL_KEYDOWN, SDLK_SPACE);
+    key(SDL_KEYDOWN, SDLK_RETURN);
+    pollEvents();
+    EXPECT_FALSE(scene.colorMode);
+    EXPECT_TRUE(scene.homing);
+    EXPECT_TRUE(forcesAre(0, 0)) << "the glide stops every dot";
+    key(SDL_KEYDOWN, SDLK_SPACE);
+    key(SDL_KEYUP, SDLK_SPACE);
+    pollEvents();
+    EXPECT_TRUE(scene.colorMode) << "Space twice returns to colour mode";
+}
+
+TEST_F(Input, EnterDuringTheGlideRestartsIt) {
+    scene.homing = true;
+    scene.homingFrame = 12;
+    key(SDL_KEYDOWN, SDLK_RETURN);
+    pollEvents();
+    EXPECT_TRUE(scene.homing);
+    EXPECT_EQ(scene.homingFrame, 0);
+}
+
+TEST_F(Input, EitherShiftReleaseClearsTheOneShiftFlag) {
+    key(SDL_KEYDOWN, SDLK_LSHIFT);
+    key(SDL_KEYDOWN, SDLK_RSHIFT);
+    pollEvents();
+    EXPECT_TRUE(scene.shiftDown);
+    key(SDL_KEYUP, SDLK_LSHIFT);
+    pollEvents();
+    EXPECT_FALSE(scene.shiftDown) << "right Shift is still held, but the flag is shared";
+    key(SDL_KEYDOWN, SDLK_RSHIFT);
+    pollEvents();
+    EXPECT_TRUE(scene.shiftDown);
+    key(SDL_KEYUP, SDLK_RSHIFT);
+    pollEvents();
+    EXPECT_FALSE(scene.shiftDown);
+}
+
+TEST_F(Input, OtherKeysAndEventTypesAreIgnored) {
+    const SceneState before = scene;
+    for (SDLKey sym : {SDLK_a, SDLK_UP, SDLK_LCTRL, SDLK_KP_ENTER, SDLK_F1}) {
+        key(SDL_KEYDOWN, sym);
+        key(SDL_KEYUP, sym);
+    }
+    SDL_Event other{};
+    for (Uint8 type : {Uint8(SDL_ACTIVEEVENT), Uint8(SDL_VIDEORESIZE), Uint8(SDL_VIDEOEXPOSE),
+                       Uint8(SDL_USEREVENT)}) {
+        other.type = type;
+        push(other);
+    }
+    pollEvents();
+    EXPECT_EQ(scene.colorMode, before.colorMode);
+    EXPECT_EQ(scene.homing, before.homing);
+    EXPECT_EQ(scene.shiftDown, before.shiftDown);
+    EXPECT_EQ(scene.idleFrames, before.idleFrames);
+    EXPECT_TRUE(forcesAre(1, 2));
+}
+
+using InputDeathTest = Input;
+
+TEST_F(InputDeathTest, EscapeEndsTheProcessWithStatusZero) {
+    EXPECT_EXIT(
+        {
+            key(SDL_KEYDOWN, SDLK_ESCAPE);
+            key(SDL_KEYDOWN, SDLK_SPACE);
+            pollEvents();
+            std::exit(3); // not reached: Escape ends the process at once
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
+TEST_F(InputDeathTest, ClosingTheWindowEndsTheProcessWithStatusZero) {
+    EXPECT_EXIT(
+        {
+            SDL_Event quit{};
+            quit.type = SDL_QUIT;
+            push(quit);
+            pollEvents();
+            std::exit(3);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
+} // namespace
