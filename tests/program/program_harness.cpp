@@ -1,0 +1,261 @@
+#include "program_harness.h"
+
+#include <X11/Xlib.h>
+#include <X11/Xatom.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+namespace harness {
+
+namespace {
+
+// The connection to the test's display, opened once.
+Display* display() {
+    static Display* connection = XOpenDisplay(nullptr);
+    return connection;
+}
+
+double now() {
+    timespec t{};
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return t.tv_sec + t.tv_nsec / 1e9;
+}
+
+std::string titleOf(Window window) {
+    char* name = nullptr;
+    std::string title;
+    if (XFetchName(display(), window, &name) && name)
+        title = name;
+    if (name)
+        XFree(name);
+    return title;
+}
+
+bool viewable(Window window) {
+    XWindowAttributes attributes{};
+    return XGetWindowAttributes(display(), window, &attributes) &&
+           attributes.map_state == IsViewable;
+}
+
+std::vector<Window> topLevels() {
+    Window root = 0, parent = 0;
+    Window* children = nullptr;
+    unsigned count = 0;
+    std::vector<Window> windows;
+    if (XQueryTree(display(), DefaultRootWindow(display()), &root, &parent, &children, &count)) {
+        windows.assign(children, children + count);
+        XFree(children);
+    }
+    return windows;
+}
+
+template <typename Test> Window waitFor(double seconds, Test test) {
+    const double deadline = now() + seconds;
+    do {
+        for (Window window : topLevels())
+            if (viewable(window) && test(window))
+                return window;
+        pause(0.05);
+    } while (now() < deadline);
+    return 0;
+}
+
+} // namespace
+
+Program::Program(const std::vector<std::string>& args, const std::vector<std::string>& env) {
+    const char* path = std::getenv("VELMORA_PROGRAM");
+    int pipeFds[2];
+    if (!path || pipe(pipeFds) != 0)
+        return;
+    pid = fork();
+    if (pid == 0) {
+        dup2(pipeFds[1], STDERR_FILENO);
+        close(pipeFds[0]);
+        close(pipeFds[1]);
+        for (const std::string& entry : env) {
+            const size_t eq = entry.find('=');
+            const std::string name = entry.substr(0, eq);
+            const std::string value = entry.substr(eq + 1);
+            if (value.empty())
+                unsetenv(name.c_str());
+            else
+                setenv(name.c_str(), value.c_str(), 1);
+        }
+        std::vector<char*> argv{const_cast<char*>(path)};
+        for (const std::string& arg : args)
+            argv.push_back(const_cast<char*>(arg.c_str()));
+        argv.push_back(nullptr);
+        execv(path, argv.data());
+        _exit(127);
+    }
+    close(pipeFds[1]);
+    stderrFd = pipeFds[0];
+    fcntl(stderrFd, F_SETFL, O_NONBLOCK);
+}
+
+Program::~Program() {
+    if (running()) {
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+    }
+    if (stderrFd >= 0)
+        close(stderrFd);
+}
+
+void Program::drainStderr() {
+    char buffer[4096];
+    ssize_t got;
+    while (stderrFd >= 0 && (got = read(stderrFd, buffer, sizeof buffer)) > 0)
+        stderrText.append(buffer, static_cast<size_t>(got));
+}
+
+bool Program::running() { return pid > 0 && waitpid(pid, nullptr, WNOHANG | WNOWAIT) == 0; }
+
+Outcome Program::wait(double seconds) {
+    Outcome outcome;
+    if (pid <= 0)
+        return outcome;
+    const double deadline = now() + seconds;
+    int status = 0;
+    pid_t done = 0;
+    while ((done = waitpid(pid, &status, WNOHANG)) == 0 && now() < deadline) {
+        drainStderr();
+        pause(0.02);
+    }
+    if (done == 0) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+    } else if (WIFEXITED(status)) {
+        outcome.exited = true;
+        outcome.status = WEXITSTATUS(status);
+    }
+    pid = -1;
+    drainStderr();
+    outcome.stderrText = stderrText;
+    return outcome;
+}
+
+Window findTitled(const std::string& title, double seconds) {
+    return waitFor(seconds, [&title](Window window) { return titleOf(window) == title; });
+}
+
+Window findFullScreen(double seconds) {
+    Screen* screen = DefaultScreenOfDisplay(display());
+    return waitFor(seconds, [screen](Window window) {
+        int width = 0, height = 0;
+        windowSize(window, width, height);
+        return width == WidthOfScreen(screen) && height == HeightOfScreen(screen);
+    });
+}
+
+int countTitled(const std::string& title) {
+    int count = 0;
+    for (Window window : topLevels())
+        if (viewable(window) && titleOf(window) == title)
+            ++count;
+    return count;
+}
+
+void windowSize(Window window, int& width, int& height) {
+    XWindowAttributes attributes{};
+    width = height = 0;
+    if (XGetWindowAttributes(display(), window, &attributes)) {
+        width = attributes.width;
+        height = attributes.height;
+    }
+}
+
+Window findChild(Window parent, int width, int height) {
+    Window root = 0, up = 0;
+    Window* children = nullptr;
+    unsigned count = 0;
+    Window found = 0;
+    if (XQueryTree(display(), parent, &root, &up, &children, &count)) {
+        for (unsigned i = 0; i < count && !found; ++i) {
+            int w = 0, h = 0;
+            windowSize(children[i], w, h);
+            if (w == width && h == height && viewable(children[i]))
+                found = children[i];
+        }
+        XFree(children);
+    }
+    return found;
+}
+
+std::vector<Rgb> grab(Window window, int& width, int& height) {
+    windowSize(window, width, height);
+    std::vector<Rgb> pixels;
+    XImage* image = XGetImage(display(), window, 0, 0, static_cast<unsigned>(width),
+                              static_cast<unsigned>(height), AllPlanes, ZPixmap);
+    if (!image)
+        return pixels;
+    pixels.reserve(static_cast<size_t>(width) * height);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            const unsigned long p = XGetPixel(image, x, y);
+            pixels.push_back({static_cast<int>((p >> 16) & 0xff), static_cast<int>((p >> 8) & 0xff),
+                              static_cast<int>(p & 0xff)});
+        }
+    }
+    XDestroyImage(image);
+    return pixels;
+}
+
+void savePng(Window window, const std::string& path) {
+    XSync(display(), False);
+    const std::string command = "import -window " + std::to_string(window) + " " + path +
+                                " >/dev/null 2>&1";
+    if (std::system(command.c_str()) != 0)
+        std::fprintf(stderr, "could not save %s\n", path.c_str());
+}
+
+void movePointer(Window window, int x, int y) {
+    Window child = 0;
+    int rootX = 0, rootY = 0;
+    XTranslateCoordinates(display(), window, DefaultRootWindow(display()), x, y, &rootX, &rootY,
+                          &child);
+    XTestFakeMotionEvent(display(), -1, rootX, rootY, CurrentTime);
+    XFlush(display());
+}
+
+void pressKey(Window window, unsigned long keysym) {
+    XSetInputFocus(display(), window, RevertToParent, CurrentTime);
+    const KeyCode code = XKeysymToKeycode(display(), keysym);
+    XTestFakeKeyEvent(display(), code, True, CurrentTime);
+    XTestFakeKeyEvent(display(), code, False, CurrentTime);
+    XFlush(display());
+}
+
+void pressButton(Window, unsigned button, bool down) {
+    XTestFakeButtonEvent(display(), button, down ? True : False, CurrentTime);
+    XFlush(display());
+}
+
+void closeWindow(Window window) {
+    XEvent event{};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = window;
+    event.xclient.message_type = XInternAtom(display(), "WM_PROTOCOLS", False);
+    event.xclient.format = 32;
+    event.xclient.data.l[0] = static_cast<long>(XInternAtom(display(), "WM_DELETE_WINDOW", False));
+    event.xclient.data.l[1] = CurrentTime;
+    XSendEvent(display(), window, False, NoEventMask, &event);
+    XFlush(display());
+}
+
+void pause(double seconds) {
+    if (display())
+        XFlush(display());
+    timespec t{static_cast<time_t>(seconds), static_cast<long>((seconds - static_cast<time_t>(seconds)) * 1e9)};
+    nanosleep(&t, nullptr);
+}
+
+} // namespace harness

@@ -1,0 +1,71 @@
+// Drives the real velmora program on the test's private X display as a user would: starts it,
+// finds its windows, looks at what it shows, presses keys and buttons, and waits for its end.
+#pragma once
+
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace harness {
+
+// An X window id; Xlib itself stays inside the harness, away from the tests' own names.
+using Window = unsigned long;
+
+struct Rgb {
+    int r, g, b;
+};
+
+// What a finished program left behind.
+struct Outcome {
+    bool exited = false; // false: still running at the deadline (then killed) or killed by a signal
+    int status = -1;     // exit status when exited
+    std::string stderrText;
+};
+
+class Program {
+  public:
+    // Starts the program with the given arguments (after its own path) and extra environment
+    // entries ("NAME=value"; "NAME=" removes NAME).
+    explicit Program(const std::vector<std::string>& args,
+                     const std::vector<std::string>& env = {});
+    ~Program(); // kills the program if it still runs
+
+    // Waits up to seconds for the program to end by itself; kills it otherwise.
+    Outcome wait(double seconds);
+    bool running();
+
+  private:
+    pid_t pid = -1;
+    int stderrFd = -1;
+    std::string stderrText;
+    void drainStderr();
+};
+
+// The first viewable top-level window titled title, waiting up to seconds; 0 if none.
+Window findTitled(const std::string& title, double seconds);
+// A viewable top-level window covering the whole screen, waiting up to seconds; 0 if none.
+Window findFullScreen(double seconds);
+// How many viewable top-level windows are titled title right now.
+int countTitled(const std::string& title);
+
+// Size of a window in pixels.
+void windowSize(Window window, int& width, int& height);
+// The window's first viewable child of the given size, or 0.
+Window findChild(Window parent, int width, int height);
+
+// The pixels of a window, row by row from its top-left corner.
+std::vector<Rgb> grab(Window window, int& width, int& height);
+// Writes a window's picture as a PNG, for a person to look at.
+void savePng(Window window, const std::string& path);
+
+// Input from outside, through the X test extension.
+void pressKey(Window window, unsigned long keysym);
+void movePointer(Window window, int x, int y);
+void pressButton(Window window, unsigned button, bool down);
+// The window manager's close button: a WM_DELETE_WINDOW message.
+void closeWindow(Window window);
+
+// Sleeps for seconds, flushing the display connection.
+void pause(double seconds);
+
+} // namespace harness

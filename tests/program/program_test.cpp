@@ -1,0 +1,220 @@
+// The real program, started as a user starts it, on the test's private display.
+#include "program_harness.h"
+
+#include <X11/keysym.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+using namespace harness;
+
+namespace {
+
+const double kStartSeconds = 15; // software OpenGL on a busy machine can be slow to start
+const double kQuitSeconds = 2;
+
+struct Census {
+    int white = 0;
+    int other = 0;
+};
+
+Census census(Window window) {
+    int width = 0, height = 0;
+    Census c;
+    for (const Rgb& p : grab(window, width, height))
+        (p.r == 255 && p.g == 255 && p.b == 255 ? c.white : c.other)++;
+    return c;
+}
+
+void expectQuitWithZero(Program& program, const char* how) {
+    const Outcome outcome = program.wait(kQuitSeconds);
+    EXPECT_TRUE(outcome.exited) << how << " ends the program within " << kQuitSeconds << " s";
+    EXPECT_EQ(outcome.status, 0) << how;
+    EXPECT_EQ(outcome.stderrText, "") << "nothing on standard error after " << how;
+}
+
+TEST(Program, WindowArgumentOpensTheTitledWindowOfDotsOnWhite) {
+    Program program({"window"});
+    const Window window = findTitled("Velmora", kStartSeconds);
+    ASSERT_NE(window, 0u) << "a window titled Velmora";
+    int width = 0, height = 0;
+    windowSize(window, width, height);
+    EXPECT_EQ(width, 800);
+    EXPECT_EQ(height, 600);
+    pause(1);
+    const Census c = census(window);
+    EXPECT_GT(c.white, 800 * 600 / 100) << "the white background shows between the dots";
+    EXPECT_GT(c.other, 800 * 600 / 2) << "the dots cover most of the picture";
+    savePng(window, "program-window.png");
+    pressKey(window, XK_Escape);
+    expectQuitWithZero(program, "Escape");
+}
+
+TEST(Program, ClosingTheWindowEndsWithStatusZero) {
+    Program program({"window"});
+    const Window window = findTitled("Velmora", kStartSeconds);
+    ASSERT_NE(window, 0u);
+    pause(0.3);
+    closeWindow(window);
+    expectQuitWithZero(program, "the close button");
+}
+
+TEST(Program, FurtherArgumentsAreIgnored) {
+    Program program({"window", "fullscreen", "nonsense"});
+    const Window window = findTitled("Velmora", kStartSeconds);
+    ASSERT_NE(window, 0u) << "the first argument alone chooses a window";
+    EXPECT_EQ(countTitled("Error"), 0) << "no notice for further arguments";
+    pressKey(window, XK_Escape);
+    expectQuitWithZero(program, "Escape");
+}
+
+TEST(Program, NoArgumentOrFullscreenRunsFullScreenWithoutCaption) {
+    const std::vector<std::vector<std::string>> cases = {{}, {"fullscreen"}};
+    for (const std::vector<std::string>& args : cases) {
+        const std::string name = args.empty() ? "no argument" : args[0];
+        Program program(args);
+        const Window screen = findFullScreen(kStartSeconds);
+        ASSERT_NE(screen, 0u) << name << ": a window over the whole screen";
+        EXPECT_NE(findChild(screen, 800, 600), 0u) << name << ": showing the 800 x 600 display";
+        EXPECT_EQ(countTitled("Velmora"), 0) << name << ": no caption in full screen";
+        EXPECT_EQ(countTitled("Error"), 0) << name << ": no notice";
+        pause(0.3);
+        pressKey(screen, XK_Escape);
+        expectQuitWithZero(program, "Escape in full screen");
+    }
+}
+
+TEST(Program, WrongArgumentShowsTheNoticeOnceThenRunsFullScreen) {
+    for (const std::string arg : {"Window", "windows", "", "FULLSCREEN", "fullscreen "}) {
+        Program program({arg});
+        const Window notice = findTitled("Error", kStartSeconds);
+        ASSERT_NE(notice, 0u) << "'" << arg << "': the notice box appears";
+        EXPECT_EQ(findFullScreen(0), 0u) << "'" << arg << "': the display waits for the notice";
+        if (arg == "Window")
+            savePng(notice, "program-notice.png");
+        pressKey(notice, XK_Return);
+        const Window screen = findFullScreen(kStartSeconds);
+        ASSERT_NE(screen, 0u) << "'" << arg << "': full screen after the notice";
+        EXPECT_EQ(countTitled("Error"), 0) << "'" << arg << "': the notice is shown once";
+        pressKey(screen, XK_Escape);
+        expectQuitWithZero(program, "Escape after the notice");
+    }
+}
+
+TEST(Program, TwentyStartsInARowAllEndWithStatusZero) {
+    for (int run = 0; run < 20; ++run) {
+        Program program({"window"});
+        const Window window = findTitled("Velmora", kStartSeconds);
+        ASSERT_NE(window, 0u) << "run " << run;
+        pause(0.1);
+        if (run % 2 == 0)
+            pressKey(window, XK_Escape);
+        else
+            closeWindow(window);
+        const Outcome outcome = program.wait(kQuitSeconds);
+        ASSERT_TRUE(outcome.exited) << "run " << run;
+        ASSERT_EQ(outcome.status, 0) << "run " << run;
+    }
+}
+
+TEST(Program, WithoutADisplayItSaysSoInOneLineAndFails) {
+    Program program({"window"}, {"DISPLAY=", "SDL_VIDEODRIVER="});
+    const Outcome outcome = program.wait(10);
+    ASSERT_TRUE(outcome.exited);
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_EQ(outcome.stderrText.rfind("Video initialization failed: ", 0), 0u)
+        << outcome.stderrText;
+    EXPECT_EQ(outcome.stderrText.find('\n'), outcome.stderrText.size() - 1)
+        << "exactly one line: " << outcome.stderrText;
+    EXPECT_EQ(outcome.stderrText.find('\x1b'), std::string::npos) << "no terminal scribbles";
+}
+
+} // namespace
+
+namespace {
+
+// Share of white pixels in the annulus from inner to outer pixels around (cx, cy).
+double whiteShare(const std::vector<Rgb>& pixels, int width, int cx, int cy, int inner, int outer) {
+    int white = 0, all = 0;
+    for (int y = cy - outer; y <= cy + outer; ++y) {
+        for (int x = cx - outer; x <= cx + outer; ++x) {
+            const int d2 = (x - cx) * (x - cx) + (y - cy) * (y - cy);
+            if (d2 < inner * inner || d2 > outer * outer)
+                continue;
+            const Rgb& p = pixels[static_cast<size_t>(y * width + x)];
+            white += p.r == 255 && p.g == 255 && p.b == 255;
+            ++all;
+        }
+    }
+    return static_cast<double>(white) / all;
+}
+
+bool samePicture(const std::vector<Rgb>& a, const std::vector<Rgb>& b) {
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (a[i].r != b[i].r || a[i].g != b[i].g || a[i].b != b[i].b)
+            return false;
+    return true;
+}
+
+// Waits until the picture stops changing (the ring has faded and the dots rest), up to seconds.
+std::vector<Rgb> settledPicture(Window window, double seconds) {
+    int width = 0, height = 0;
+    std::vector<Rgb> last = grab(window, width, height);
+    for (double waited = 0; waited < seconds; waited += 0.5) {
+        pause(0.5);
+        std::vector<Rgb> now = grab(window, width, height);
+        if (samePicture(now, last))
+            return now;
+        last = now;
+    }
+    return last;
+}
+
+TEST(Program, MouseDragsMoveTheDotsAndEnterBringsTheHomePictureBack) {
+    // A uniform source keeps the home picture the same from frame to frame.
+    Program program({"window"}, {"VELMORA_VIDEO_SOURCE=videotestsrc pattern=black"});
+    const Window window = findTitled("Velmora", kStartSeconds);
+    ASSERT_NE(window, 0u);
+    pause(2.5); // the ring fades out within 120 frames of the start
+    const std::vector<Rgb> home = settledPicture(window, 10);
+    const int width = 800;
+    const double homeCore = whiteShare(home, width, 400, 297, 0, 40);
+    const double homeRim = whiteShare(home, width, 400, 297, 70, 130);
+
+    movePointer(window, 400, 300);
+    pressButton(window, 1, true);
+    pause(1.5);
+    int w = 0, h = 0;
+    const std::vector<Rgb> pulled = grab(window, w, h);
+    pressButton(window, 1, false);
+    savePng(window, "program-pulled.png");
+    EXPECT_LT(whiteShare(pulled, width, 400, 297, 0, 40), homeCore)
+        << "the left button gathers dots at the pointer";
+    EXPECT_GT(whiteShare(pulled, width, 400, 297, 70, 130), homeRim)
+        << "the gathered dots leave gaps further out";
+
+    pressKey(window, XK_Return);
+    pause(1);
+    EXPECT_TRUE(samePicture(settledPicture(window, 10), home)) << "Enter restores the home picture";
+
+    movePointer(window, 400, 300);
+    pressButton(window, 3, true);
+    pause(1);
+    pressButton(window, 3, false);
+    const std::vector<Rgb> pushed = grab(window, w, h);
+    savePng(window, "program-pushed.png");
+    EXPECT_GT(whiteShare(pushed, width, 400, 297, 0, 40), homeCore + 0.3)
+        << "the right button clears the dots away from the pointer";
+
+    pressKey(window, XK_Return);
+    pause(1);
+    EXPECT_TRUE(samePicture(settledPicture(window, 10), home)) << "Enter restores the home picture";
+
+    pressKey(window, XK_Escape);
+    expectQuitWithZero(program, "Escape");
+}
+
+} // namespace
