@@ -102,7 +102,7 @@ Program::Program(const std::vector<std::string>& args, const std::vector<std::st
 }
 
 Program::~Program() {
-    if (running()) {
+    if (pid > 0) {
         kill(pid, SIGKILL);
         waitpid(pid, nullptr, 0);
     }
@@ -116,8 +116,6 @@ void Program::drainStderr() {
     while (stderrFd >= 0 && (got = read(stderrFd, buffer, sizeof buffer)) > 0)
         stderrText.append(buffer, static_cast<size_t>(got));
 }
-
-bool Program::running() { return pid > 0 && waitpid(pid, nullptr, WNOHANG | WNOWAIT) == 0; }
 
 Outcome Program::wait(double seconds) {
     Outcome outcome;

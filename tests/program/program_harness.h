@@ -32,7 +32,6 @@ class Program {
 
     // Waits up to seconds for the program to end by itself; kills it otherwise.
     Outcome wait(double seconds);
-    bool running();
 
   private:
     pid_t pid = -1;
