@@ -80,4 +80,15 @@ class CameraGrid {
     int32_t* cellPixelCounts = nullptr;   // pixels summed per cell, zero between reductions
     float colScale = 0;                   // cols / captureWidth (0.25)
     float rowScale = 0;                   // rows / captureHeight (0.25)
+
+  private:
+    // Worked out once at construction so that a reduction repeats no per-pixel arithmetic.
+    ColorTriple* pixelBlock = nullptr; // the triples behind pixels, in pixel order
+    int32_t* cellRowOfRow = nullptr;   // grid row of each walked row, y x rowScale truncated
+    int32_t* firstColumnOfCell = nullptr; // per grid column and one more: its first walked column
+    int32_t* columnSums = nullptr;     // per frame byte, the sum over the rows of one grid row
+
+    void walkFrame();
+    void accumulateCells();
+    void finishCells();
 };
