@@ -39,20 +39,6 @@ const char kWrongArgument[] =
     quitApp(1);
 }
 
-// The first argument, when there is one, chooses full screen or a window; anything else gets a
-// notice and leaves full screen.
-void chooseDisplayMode(SceneState& state, int argc, char** argv) {
-    if (argc < 2)
-        return;
-    const char* mode = argv[1];
-    if (std::strcmp(mode, "fullscreen") == 0)
-        state.fullscreen = true;
-    else if (std::strcmp(mode, "window") == 0)
-        state.fullscreen = false;
-    else
-        MessageBoxA(nullptr, kWrongArgument, "Error", MB_OK);
-}
-
 // Opens the OpenGL display; a null surface ends the process.
 void openDisplay(const SceneState& state) {
     Uint32 flags = SDL_OPENGL;
@@ -81,6 +67,18 @@ void deriveSizes(SceneState& state) {
 }
 
 } // namespace
+
+void chooseDisplayMode(SceneState& state, int argc, char** argv) {
+    if (argc < 2)
+        return;
+    const char* mode = argv[1];
+    if (std::strcmp(mode, "fullscreen") == 0)
+        state.fullscreen = true;
+    else if (std::strcmp(mode, "window") == 0)
+        state.fullscreen = false;
+    else
+        MessageBoxA(nullptr, kWrongArgument, "Error", MB_OK);
+}
 
 int runApp(int argc, char** argv) {
     startApp(argc, argv);

@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+struct SceneState;
+
 // The program's main function, called with main's arguments. Starts up, then runs the frame
 // loop for ever; the process ends only through quitApp.
 int runApp(int argc, char** argv);
@@ -10,6 +12,10 @@ int runApp(int argc, char** argv);
 // Start-up alone: SDL, the display mode from the first argument, the display, the view and
 // shapes, the camera and the lattice with every dot at home. Ends the process on a video failure.
 void startApp(int argc, char** argv);
+
+// The first argument, when there is one, chooses full screen ("fullscreen") or a window
+// ("window"); any other first argument gets the notice box and leaves state.fullscreen as it is.
+void chooseDisplayMode(SceneState& state, int argc, char** argv);
 
 // One pass of the frame loop: input, camera, motion or glide, idle count, drawing.
 void runFramePass();

@@ -5,7 +5,17 @@
 #include "dots/dot.h"
 #include "dots/homing.h"
 
+#include <cstring>
+
 namespace {
+
+// The key code as the 32-bit number the event carries. Read as a number, not as SDL's key
+// enumeration, so that a code beyond the keys SDL names is simply a key without an action.
+uint32_t keyCode(const SDL_keysym& key) {
+    uint32_t code = 0;
+    std::memcpy(&code, &key.sym, sizeof code);
+    return code;
+}
 
 // A released button stops the mouse force on every dot; the dots coast on their velocity.
 void releaseForces() {
@@ -64,7 +74,7 @@ void pollEvents() {
 }
 
 void onKeyDown(const SDL_keysym& key) {
-    switch (key.sym) {
+    switch (keyCode(key)) {
     case SDLK_RETURN:
         startHoming();
         break;
@@ -83,6 +93,7 @@ void onKeyDown(const SDL_keysym& key) {
 }
 
 void onKeyUp(const SDL_keysym& key) {
-    if (key.sym == SDLK_RSHIFT || key.sym == SDLK_LSHIFT)
+    const uint32_t code = keyCode(key);
+    if (code == SDLK_RSHIFT || code == SDLK_LSHIFT)
         scene.shiftDown = false;
 }

@@ -6,6 +6,7 @@
 
 #include <SDL.h>
 
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -185,6 +186,12 @@ TEST_F(Input, OtherKeysAndEventTypesAreIgnored) {
         key(SDL_KEYDOWN, sym);
         key(SDL_KEYUP, sym);
     }
+    // A code beyond the keys SDL names is a key like any other without an action.
+    SDL_Event unnamed{};
+    unnamed.type = unnamed.key.type = SDL_KEYDOWN;
+    const uint32_t code = 1280;
+    std::memcpy(&unnamed.key.keysym.sym, &code, sizeof code);
+    push(unnamed);
     SDL_Event other{};
     for (Uint8 type : {Uint8(SDL_ACTIVEEVENT), Uint8(SDL_VIDEORESIZE), Uint8(SDL_VIDEOEXPOSE),
                        Uint8(SDL_USEREVENT)}) {

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <random>
 #include <vector>
 
@@ -52,9 +53,13 @@ struct Size {
 TEST(ReductionReference, FastPathMatchesThePlainComputationOnRandomFrames) {
     const Size sizes[] = {{160, 120, 40, 30}, {160, 120, 80, 120}, {160, 120, 7, 13},
                           {31, 17, 15, 17},   {2, 1, 1, 1},        {50, 40, 1, 1}};
+    // Camera grids live as long as the process, as in the program.
+    static CameraGrid* grids[std::size(sizes)];
     std::mt19937 random(5);
-    for (const Size& size : sizes) {
-        CameraGrid grid(size.width, size.height, size.cols, size.rows);
+    for (size_t s = 0; s < std::size(sizes); ++s) {
+        const Size& size = sizes[s];
+        grids[s] = new CameraGrid(size.width, size.height, size.cols, size.rows);
+        CameraGrid& grid = *grids[s];
         const int bytes = size.width * size.height * 3;
         for (int frame = 0; frame < 20; ++frame) {
             // Random bytes, and now and then long runs of one value, the way real frames look.

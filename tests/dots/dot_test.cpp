@@ -71,6 +71,7 @@ class DotSampling : public ::testing::Test {
         dot.cellColors = colors;
         dot.cellLuminance = luminances;
     }
+    void TearDown() override { delete[] dot.cells; }
 };
 
 TEST_F(DotSampling, OneCellIsShownExactly) {

@@ -1,6 +1,7 @@
 #include "app/scene_state.h"
 #include "dots/dot.h"
 #include "dots/lattice.h"
+#include "support/lattice_support.h"
 
 #include <gtest/gtest.h>
 
@@ -37,6 +38,12 @@ struct NamedDot {
 class ProgramLattice : public ::testing::Test {
   protected:
     void SetUp() override { buildOn(40, 30); }
+    void TearDown() override { releaseLattice(); }
+};
+
+class SmallLattice : public ::testing::Test {
+  protected:
+    void TearDown() override { releaseLattice(); }
 };
 
 TEST_F(ProgramLattice, HoldsFortyRowsOf1620Dots) {
@@ -115,7 +122,7 @@ TEST_F(ProgramLattice, StartsEachRowWhereTheArrayOrderSays) {
     }
 }
 
-TEST(SmallLattice, OneGridRowGivesOneEvenRow) {
+TEST_F(SmallLattice, OneGridRowGivesOneEvenRow) {
     buildOn(5, 1);
     ASSERT_EQ(scene.dotCount, 5);
     for (int32_t i = 0; i < 5; ++i) {
@@ -124,7 +131,7 @@ TEST(SmallLattice, OneGridRowGivesOneEvenRow) {
     }
 }
 
-TEST(SmallLattice, TwoGridRowsGiveAnUnclippedOddRow) {
+TEST_F(SmallLattice, TwoGridRowsGiveAnUnclippedOddRow) {
     buildOn(3, 2);
     ASSERT_EQ(scene.dotCount, 2 * 3 + 1);
     EXPECT_EQ(cellsOf(scene.dots[3]), (std::vector<int32_t>{0, 3}));
@@ -132,7 +139,7 @@ TEST(SmallLattice, TwoGridRowsGiveAnUnclippedOddRow) {
     EXPECT_EQ(cellsOf(scene.dots[6]), (std::vector<int32_t>{2, 5}));
 }
 
-TEST(SmallLattice, OneGridColumnGivesOddRowsOfTwoDotsOnColumnZero) {
+TEST_F(SmallLattice, OneGridColumnGivesOddRowsOfTwoDotsOnColumnZero) {
     buildOn(1, 3);
     const Dot& first = scene.dots[1];
     const Dot& second = scene.dots[2];

@@ -3,6 +3,7 @@
 #include "dots/homing.h"
 #include "dots/lattice.h"
 #include "dots/motion.h"
+#include "support/lattice_support.h"
 
 #include <gtest/gtest.h>
 
@@ -241,6 +242,7 @@ TEST(DotFieldProperty, RandomPlayThenEnterBringsEveryDotHome) {
         EXPECT_EQ(dot.force.x, 0.0f);
         EXPECT_EQ(dot.force.y, 0.0f);
     }
+    releaseLattice();
 }
 
 } // namespace
