@@ -1,0 +1,144 @@
+// After start-up the program allocates nothing per frame: 1000 passes of every frame step but the
+// frame copy (input, reduction, motion or glide, idle count, drawing) make no heap allocation.
+// Counted by standing in for the C library's allocator: every allocation made by the program's
+// own code, directly or through operator new, counts; the OpenGL driver's own work inside the
+// drawing calls (Mesa's software renderer allocates as it draws) is its business, not ours.
+#include "app/app.h"
+#include "app/input.h"
+#include "app/scene_state.h"
+#include "camera/camera_grid.h"
+#include "dots/homing.h"
+#include "dots/motion.h"
+#include "draw/render.h"
+
+#include <gtest/gtest.h>
+
+#include <SDL.h>
+
+#include <atomic>
+#include <cstddef>
+#include <cstdlib>
+#include <dlfcn.h>
+#include <new>
+
+extern "C" void* __libc_malloc(size_t);
+extern "C" void* __libc_calloc(size_t, size_t);
+extern "C" void* __libc_realloc(void*, size_t);
+
+namespace {
+
+std::atomic<bool> counting{false};
+std::atomic<long> allocations{0};
+
+// Whether code at this address belongs to the test program itself, which holds the program's
+// code linked in, rather than to a shared library.
+bool inProgram(void* address) {
+    static void* programBase = [] {
+        Dl_info info{};
+        dladdr(reinterpret_cast<void*>(&inProgram), &info);
+        return info.dli_fbase;
+    }();
+    Dl_info info{};
+    return dladdr(address, &info) && info.dli_fbase == programBase;
+}
+
+void countFrom(void* caller) {
+    if (counting.load(std::memory_order_relaxed) && inProgram(caller))
+        allocations.fetch_add(1, std::memory_order_relaxed);
+}
+
+} // namespace
+
+extern "C" void* malloc(size_t size) {
+    countFrom(__builtin_return_address(0));
+    return __libc_malloc(size);
+}
+extern "C" void* calloc(size_t count, size_t size) {
+    countFrom(__builtin_return_address(0));
+    return __libc_calloc(count, size);
+}
+extern "C" void* realloc(void* block, size_t size) {
+    countFrom(__builtin_return_address(0));
+    return __libc_realloc(block, size);
+}
+void* operator new(size_t size) {
+    countFrom(__builtin_return_address(0));
+    if (void* block = __libc_malloc(size ? size : 1))
+        return block;
+    throw std::bad_alloc();
+}
+void* operator new[](size_t size) {
+    countFrom(__builtin_return_address(0));
+    if (void* block = __libc_malloc(size ? size : 1))
+        return block;
+    throw std::bad_alloc();
+}
+void operator delete(void* block) noexcept { free(block); }
+void operator delete[](void* block) noexcept { free(block); }
+void operator delete(void* block, size_t) noexcept { free(block); }
+void operator delete[](void* block, size_t) noexcept { free(block); }
+
+namespace {
+
+void framePassWithoutCopy() {
+    pollEvents();
+    scene.camera->reduceFrame();
+    if (scene.homing) {
+        stepHoming();
+    } else {
+        applyMouseForces();
+        moveDots();
+    }
+    ++scene.idleFrames;
+    renderFrame();
+}
+
+void push(Uint8 type, Uint8 button, SDLKey key = SDLK_UNKNOWN) {
+    SDL_Event event{};
+    event.type = type;
+    event.button.type = type;
+    event.button.button = button;
+    if (type == SDL_KEYDOWN || type == SDL_KEYUP)
+        event.key.keysym.sym = key;
+    if (type == SDL_MOUSEMOTION) {
+        event.motion.x = 400;
+        event.motion.y = 300;
+    }
+    SDL_PushEvent(&event);
+}
+
+TEST(Allocation, FramePassesAfterStartUpAllocateNothing) {
+    char program[] = "velmora";
+    char mode[] = "window";
+    char* argv[] = {program, mode, nullptr};
+    startApp(2, argv);
+    // A few passes first, so that the drivers have set up whatever they keep for drawing.
+    for (int pass = 0; pass < 10; ++pass)
+        framePassWithoutCopy();
+
+    counting = true;
+    for (int pass = 0; pass < 1000; ++pass) {
+        // Every kind of pass: pointer moves, pull, push, both modes, and glides.
+        if (pass % 50 == 0)
+            push(SDL_MOUSEMOTION, 0);
+        if (pass % 200 == 10)
+            push(SDL_MOUSEBUTTONDOWN, pass % 400 == 10 ? SDL_BUTTON_LEFT : SDL_BUTTON_RIGHT);
+        if (pass % 200 == 60)
+            push(SDL_MOUSEBUTTONUP, pass % 400 == 60 ? SDL_BUTTON_LEFT : SDL_BUTTON_RIGHT);
+        if (pass % 200 == 100)
+            push(SDL_KEYDOWN, 0, SDLK_SPACE);
+        if (pass % 200 == 150)
+            push(SDL_KEYDOWN, 0, SDLK_RETURN);
+        framePassWithoutCopy();
+    }
+    counting = false;
+    EXPECT_EQ(allocations.load(), 0) << "heap allocations in 1000 frame passes";
+
+    // The stand-in does see the program's allocations.
+    counting = true;
+    delete[] new int[4];
+    counting = false;
+    EXPECT_EQ(allocations.load(), 1) << "an allocation of the program's own is counted";
+}
+
+} // namespace
