@@ -232,6 +232,13 @@ void pressKey(Window window, unsigned long keysym) {
     XFlush(display());
 }
 
+void holdKey(Window window, unsigned long keysym, bool down) {
+    XSetInputFocus(display(), window, RevertToParent, CurrentTime);
+    XTestFakeKeyEvent(display(), XKeysymToKeycode(display(), keysym), down ? True : False,
+                      CurrentTime);
+    XFlush(display());
+}
+
 void pressButton(Window, unsigned button, bool down) {
     XTestFakeButtonEvent(display(), button, down ? True : False, CurrentTime);
     XFlush(display());

@@ -59,6 +59,7 @@ void savePng(Window window, const std::string& path);
 
 // Input from outside, through the X test extension.
 void pressKey(Window window, unsigned long keysym);
+void holdKey(Window window, unsigned long keysym, bool down);
 void movePointer(Window window, int x, int y);
 void pressButton(Window window, unsigned button, bool down);
 // The window manager's close button: a WM_DELETE_WINDOW message.
