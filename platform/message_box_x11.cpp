@@ -350,7 +350,7 @@ void Layout(Box& box, const char* text) {
 
     const int wrapWidth =
         std::max(kMinBoxWidth, std::min(kWrapWidth, screenWidth - kScreenGap - 2 * kMargin));
-    const int fixedHeight = 4 * kMargin + box.buttonHeight;
+    const int fixedHeight = 4 * kMargin + box.buttonHeight; // everything but the text lines
     const int roomForLines = (screenHeight - kScreenGap - fixedHeight) / box.lineHeight;
     const std::size_t maxLines =
         std::clamp<std::size_t>(static_cast<std::size_t>(std::max(roomForLines, 1)), 1, kMaxLines);
@@ -363,7 +363,7 @@ void Layout(Box& box, const char* text) {
         textWidth = std::max(textWidth, LineWidth(line, box.font));
     box.width = std::max({kMinBoxWidth, textWidth + 2 * kMargin, box.buttonWidth + 2 * kMargin});
     const int textHeight = static_cast<int>(box.lines.size()) * box.lineHeight;
-    box.height = kMargin + textHeight + kMargin + (kMargin + box.buttonHeight + kMargin);
+    box.height = textHeight + fixedHeight; // margins above and below the text and the button
     box.buttonX = (box.width - box.buttonWidth) / 2;
     box.buttonY = box.height - kMargin - box.buttonHeight;
 }

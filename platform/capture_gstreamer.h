@@ -1,0 +1,135 @@
+// Inside the GStreamer capture layer: the objects behind the interfaces of capture_service.h,
+// shared by its implementation files. Nothing outside platform/capture_* includes this.
+#pragma once
+
+#include "platform/capture_service.h"
+
+#include <gst/gst.h>
+
+#include <atomic>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace capture {
+
+// The capture size a source offers before anyone asks for another, in pixels.
+const int32_t kDefaultWidth = 160;
+const int32_t kDefaultHeight = 120;
+
+// The reference count of one of the layer's objects; the object goes with the last Release.
+class Counted {
+  public:
+    virtual ~Counted() = default;
+
+  protected:
+    ULONG addRef() { return refs.fetch_add(1) + 1; }
+    ULONG release() {
+        const ULONG left = refs.fetch_sub(1) - 1;
+        if (left == 0)
+            delete this;
+        return left;
+    }
+
+  private:
+    std::atomic<ULONG> refs{1};
+};
+
+class Filter;
+class FilterGraph;
+
+// A pin is a pad of its filter's element. It has no count of its own: like the Windows pins it
+// lives as long as its filter and counts on it.
+class Pin final : public IPin {
+  public:
+    Pin(Filter* owner, GstPad* pad, PIN_DIRECTION direction, bool wantsFrames);
+    ~Pin();
+    HRESULT QueryInterface(REFIID iid, void** object) override;
+    ULONG AddRef() override;
+    ULONG Release() override;
+    HRESULT QueryDirection(PIN_DIRECTION* direction) override;
+
+    Filter* const owner;
+    GstPad* const pad; // a reference of our own
+    const PIN_DIRECTION direction;
+    const bool wantsFrames; // the grabber's input: Connect puts the conversion to BGR before it
+    Pin* peer = nullptr;    // the pin this one is connected to
+};
+
+// A filter is one element (often a bin) that enters the pipeline when added to the graph.
+class Filter : public IBaseFilter, protected Counted {
+  public:
+    explicit Filter(GstElement* element); // takes the (floating or full) reference
+    ~Filter() override;
+    HRESULT QueryInterface(REFIID iid, void** object) override;
+    ULONG AddRef() override { return addRef(); }
+    ULONG Release() override { return release(); }
+    HRESULT EnumPins(IEnumPins** pins) override;
+
+    // The frame size this filter's output was asked for, when it is a source.
+    virtual bool requestedSize(int32_t& width, int32_t& height) const;
+
+    Pin* addPin(GstPad* pad, PIN_DIRECTION direction, bool wantsFrames = false);
+
+    GstElement* const element; // a reference of our own
+    FilterGraph* graph = nullptr;
+    std::vector<std::unique_ptr<Pin>> pins; // in enumeration order
+};
+
+// A video source: a bin of the source's elements ending in a caps filter that asks for the
+// format set through IAMStreamConfig. One output pin.
+class SourceFilter final : public Filter, public IAMStreamConfig {
+  public:
+    SourceFilter(GstElement* bin, GstElement* formatFilter);
+    ~SourceFilter() override;
+    HRESULT QueryInterface(REFIID iid, void** object) override;
+    ULONG AddRef() override { return Filter::AddRef(); }
+    ULONG Release() override { return Filter::Release(); }
+    HRESULT GetFormat(AM_MEDIA_TYPE** type) override;
+    HRESULT SetFormat(AM_MEDIA_TYPE* type) override;
+    bool requestedSize(int32_t& w, int32_t& h) const override;
+
+  private:
+    GstElement* const formatFilter; // a reference of our own
+    int32_t width = kDefaultWidth;
+    int32_t height = kDefaultHeight;
+};
+
+// Makes the filters the graph builder and CoCreateInstance hand out; null if GStreamer lacks an
+// element they need.
+Filter* newSampleGrabber();
+Filter* newNullRenderer();
+
+// The source bin for a launch description, or null with GStreamer's message in error.
+GstElement* sourceBinFromDescription(const std::string& description, std::string& error);
+// The source bin for a device the device monitor listed, or null.
+GstElement* sourceBinFromDevice(GstDevice* device);
+// A SourceFilter around a bin made by one of the two functions above.
+SourceFilter* newSourceFilter(GstElement* bin);
+
+class FilterGraph final : public IGraphBuilder, public IMediaControl, protected Counted {
+  public:
+    FilterGraph();
+    ~FilterGraph() override;
+    HRESULT QueryInterface(REFIID iid, void** object) override;
+    ULONG AddRef() override { return addRef(); }
+    ULONG Release() override { return release(); }
+    HRESULT AddFilter(IBaseFilter* filter, LPCWSTR name) override;
+    HRESULT Connect(IPin* output, IPin* input) override;
+    HRESULT Run() override;
+
+    GstElement* const pipeline;
+
+  private:
+    std::vector<Filter*> filters; // each with a reference of the graph's
+    bool conversionNeeded(const Pin& input) const;
+};
+
+IUnknown* newFilterGraph();
+IUnknown* newCaptureGraphBuilder();
+IUnknown* newDeviceEnumerator();
+
+// Text of a 16-bit name as UTF-8; unpaired surrogates become U+FFFD.
+std::string utf8FromWide(LPCWSTR text);
+
+} // namespace capture
