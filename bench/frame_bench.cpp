@@ -7,6 +7,7 @@
 #include "dots/motion.h"
 #include "draw/render.h"
 #include "draw/view.h"
+#include "support/lattice_support.h"
 
 #include <benchmark/benchmark.h>
 
@@ -41,21 +42,8 @@ void startScene() {
     if (started)
         return;
     started = true;
-    scene.width = 800;
-    scene.height = 600;
-    scene.screenWidth = 800;
-    scene.screenHeight = 600;
-    scene.cellSize = 20;
-    scene.cols = 40;
-    scene.rows = 30;
-    scene.dotRadius = 10;
-    scene.ringRadius = 5;
     scene.camera = &camera();
-    scene.cellColors = camera().cellColors();
-    scene.cellLuminance = camera().cellLuminance();
-    buildLattice();
-    for (int32_t i = 0; i < scene.dotCount; ++i)
-        scene.dots[i].home = scene.dots[i].pos;
+    buildProgramLattice(camera().cellColors(), camera().cellLuminance());
 }
 
 void frameMemcpy(benchmark::State& state) {

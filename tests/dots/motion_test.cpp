@@ -197,17 +197,7 @@ TEST(DotFieldProperty, RandomPlayThenEnterBringsEveryDotHome) {
     static ColorTriple* colors[1200];
     static int32_t luminances[1200];
     scene = SceneState{};
-    scene.cols = 40;
-    scene.rows = 30;
-    scene.cellSize = 20;
-    scene.dotRadius = 10;
-    scene.screenWidth = 800;
-    scene.screenHeight = 600;
-    scene.cellColors = colors;
-    scene.cellLuminance = luminances;
-    buildLattice();
-    for (int32_t i = 0; i < scene.dotCount; ++i)
-        scene.dots[i].home = scene.dots[i].pos;
+    buildProgramLattice(colors, luminances);
 
     std::mt19937 random(20261207);
     for (int frame = 0; frame < 5000; ++frame) {

@@ -7,6 +7,7 @@
 #include "dots/homing.h"
 #include "dots/lattice.h"
 #include "dots/motion.h"
+#include "support/lattice_support.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -114,15 +115,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     setenv("SDL_VIDEODRIVER", "dummy", 1);
     if (SDL_Init(SDL_INIT_VIDEO) < 0)
         std::abort();
-    scene.screenWidth = 800;
-    scene.screenHeight = 600;
-    scene.cellSize = 20;
-    scene.cols = 40;
-    scene.rows = 30;
-    scene.dotRadius = 10;
-    scene.cellColors = cellColors;
-    scene.cellLuminance = cellLuminance;
-    buildLattice();
+    buildProgramLattice(cellColors, cellLuminance);
     return 0;
 }
 
