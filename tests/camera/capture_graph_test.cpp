@@ -315,7 +315,7 @@ struct FakeService {
     FakeGrabber grabber;
     FakeFilter grabberFilter;
     FakeFilter nullRenderer;
-    std::vector<std::unique_ptr<IClassFactory>> factories;
+    std::vector<std::unique_ptr<Fake<IClassFactory>>> factories;
     std::vector<DWORD> cookies;
 };
 
