@@ -19,8 +19,7 @@ class DeviceMoniker final : public IMoniker, protected capture::Counted {
     // prepared: the bin already made from description while listing, used by the first bind.
     DeviceMoniker(std::string description, GstElement* prepared)
         : description(std::move(description)), prepared(prepared) {}
-    explicit DeviceMoniker(GstDevice* device)
-        : device(GST_DEVICE(gst_object_ref(device))) {}
+    explicit DeviceMoniker(GstDevice* device) : device(GST_DEVICE(gst_object_ref(device))) {}
     ~DeviceMoniker() override {
         if (prepared)
             gst_object_unref(prepared);
@@ -190,6 +189,8 @@ class DeviceEnumerator final : public ICreateDevEnum, protected capture::Counted
 
 namespace capture {
 
-IUnknown* newDeviceEnumerator() { return static_cast<ICreateDevEnum*>(new DeviceEnumerator); }
+IUnknown* newDeviceEnumerator() {
+    return static_cast<ICreateDevEnum*>(new DeviceEnumerator);
+}
 
 } // namespace capture

@@ -121,7 +121,7 @@ class SampleGrabber final : public Filter, public ISampleGrabber {
     HRESULT GetCurrentBuffer(LONG* bufferSize, BYTE* buffer) override;
 
   private:
-    GstElement* const sink; // the appsink, a reference of our own
+    GstElement* const sink;    // the appsink, a reference of our own
     GstSample* held = nullptr; // the newest frame taken from the appsink
     bool bufferSamples = false;
 };
@@ -206,7 +206,9 @@ Pin::Pin(Filter* owner, GstPad* pad, PIN_DIRECTION direction, bool wantsFrames)
     : owner(owner), pad(GST_PAD(gst_object_ref(pad))), direction(direction),
       wantsFrames(wantsFrames) {}
 
-Pin::~Pin() { gst_object_unref(pad); }
+Pin::~Pin() {
+    gst_object_unref(pad);
+}
 
 HRESULT Pin::QueryInterface(REFIID iid, void** object) {
     if (!object)
@@ -219,8 +221,12 @@ HRESULT Pin::QueryInterface(REFIID iid, void** object) {
     return S_OK;
 }
 
-ULONG Pin::AddRef() { return owner->AddRef(); }
-ULONG Pin::Release() { return owner->Release(); }
+ULONG Pin::AddRef() {
+    return owner->AddRef();
+}
+ULONG Pin::Release() {
+    return owner->Release();
+}
 
 HRESULT Pin::QueryDirection(PIN_DIRECTION* out) {
     if (!out)
@@ -254,7 +260,9 @@ HRESULT Filter::EnumPins(IEnumPins** out) {
     return S_OK;
 }
 
-bool Filter::requestedSize(int32_t&, int32_t&) const { return false; }
+bool Filter::requestedSize(int32_t&, int32_t&) const {
+    return false;
+}
 
 Pin* Filter::addPin(GstPad* pad, PIN_DIRECTION direction, bool wantsFrames) {
     pins.push_back(std::make_unique<Pin>(this, pad, direction, wantsFrames));
@@ -268,7 +276,9 @@ SourceFilter::SourceFilter(GstElement* bin, GstElement* formatFilter)
     gst_object_unref(src);
 }
 
-SourceFilter::~SourceFilter() { gst_object_unref(formatFilter); }
+SourceFilter::~SourceFilter() {
+    gst_object_unref(formatFilter);
+}
 
 HRESULT SourceFilter::QueryInterface(REFIID iid, void** object) {
     if (object && iid == IID_IAMStreamConfig) {
@@ -342,8 +352,8 @@ bool SourceFilter::requestedSize(int32_t& w, int32_t& h) const {
 GstElement* sourceBinFromDescription(const std::string& description, std::string& error) {
     const std::string chain = description + " ! capsfilter name=" + kFormatName;
     GError* parseError = nullptr;
-    GstElement* bin = gst_parse_bin_from_description_full(
-        chain.c_str(), FALSE, nullptr, GST_PARSE_FLAG_FATAL_ERRORS, &parseError);
+    GstElement* bin = gst_parse_bin_from_description_full(chain.c_str(), FALSE, nullptr,
+                                                          GST_PARSE_FLAG_FATAL_ERRORS, &parseError);
     if (parseError || !bin) {
         error = parseError ? parseError->message : "could not be made";
         if (parseError)

@@ -65,7 +65,9 @@ inline bool operator==(const GUID& a, const GUID& b) {
             return false;
     return true;
 }
-inline bool operator!=(const GUID& a, const GUID& b) { return !(a == b); }
+inline bool operator!=(const GUID& a, const GUID& b) {
+    return !(a == b);
+}
 
 // Classes.
 inline const CLSID CLSID_FilterGraph = {
@@ -141,12 +143,12 @@ struct BITMAPINFOHEADER {
 };
 
 struct VIDEOINFOHEADER {
-    RECT rcSource;                   // part of the source to use; empty: all of it
-    RECT rcTarget;                   // part of the destination to fill; empty: all of it
-    DWORD dwBitRate;                 // bits a second
-    DWORD dwBitErrorRate;            // bit errors a second
-    REFERENCE_TIME AvgTimePerFrame;  // frame interval, 100-nanosecond units
-    BITMAPINFOHEADER bmiHeader;      // the frame's size and pixel layout
+    RECT rcSource;                  // part of the source to use; empty: all of it
+    RECT rcTarget;                  // part of the destination to fill; empty: all of it
+    DWORD dwBitRate;                // bits a second
+    DWORD dwBitErrorRate;           // bit errors a second
+    REFERENCE_TIME AvgTimePerFrame; // frame interval, 100-nanosecond units
+    BITMAPINFOHEADER bmiHeader;     // the frame's size and pixel layout
 };
 
 struct IUnknown;
@@ -227,10 +229,13 @@ struct IAMStreamConfig : IUnknown {
 
 struct ICaptureGraphBuilder2 : IUnknown {
     virtual HRESULT SetFiltergraph(IGraphBuilder* graph) = 0;
-    // Finds an interface on a filter; category and type, when given, are not narrowed by here.
+    // Asks the filter itself for the interface; category and type narrow nothing here.
     virtual HRESULT FindInterface(const GUID* category, const GUID* type, IBaseFilter* filter,
                                   REFIID iid, void** object) = 0;
-    // Renders a free output pin of source into a null renderer; E_FAIL when none is free.
+    // Renders the first free output pin of source into renderer, or into a new null renderer
+    // when renderer is null; E_FAIL when no output is free, E_NOTIMPL with a compressor,
+    // E_UNEXPECTED before SetFiltergraph. Category and type narrow nothing: a source here has
+    // capture pins only.
     virtual HRESULT RenderStream(const GUID* category, const GUID* type, IUnknown* source,
                                  IBaseFilter* compressor, IBaseFilter* renderer) = 0;
 };
@@ -262,6 +267,5 @@ HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID 
 // only through factory, and only when asked for one of the class contexts in context (otherwise
 // REGDB_E_CLASSNOTREG). Holds a reference until revoked; *cookie names the registration. The
 // Windows call's flags argument is left out.
-HRESULT CoRegisterClassObject(REFCLSID clsid, IClassFactory* factory, DWORD context,
-                              DWORD* cookie);
+HRESULT CoRegisterClassObject(REFCLSID clsid, IClassFactory* factory, DWORD context, DWORD* cookie);
 HRESULT CoRevokeClassObject(DWORD cookie);

@@ -164,7 +164,8 @@ HRESULT CaptureGraphBuilder::RenderStream(const GUID*, const GUID*, IUnknown* so
         return E_NOTIMPL;
     IBaseFilter* sourceFilter = nullptr;
     source->QueryInterface(IID_IBaseFilter, reinterpret_cast<void**>(&sourceFilter));
-    capture::Pin* output = firstFreePin(dynamic_cast<capture::Filter*>(sourceFilter), PINDIR_OUTPUT);
+    capture::Pin* output =
+        firstFreePin(dynamic_cast<capture::Filter*>(sourceFilter), PINDIR_OUTPUT);
     if (sourceFilter)
         sourceFilter->Release();
     if (!output)
@@ -264,7 +265,8 @@ HRESULT FilterGraph::AddFilter(IBaseFilter* filter, LPCWSTR name) {
     if (own->graph)
         return E_FAIL;
     if (name && *name)
-        gst_object_set_name(GST_OBJECT(own->element), uniqueName(pipeline, utf8FromWide(name)).c_str());
+        gst_object_set_name(GST_OBJECT(own->element),
+                            uniqueName(pipeline, utf8FromWide(name)).c_str());
     if (!gst_bin_add(GST_BIN(pipeline), own->element))
         return E_FAIL;
     own->graph = this;
@@ -324,8 +326,12 @@ HRESULT FilterGraph::Run() {
     }
 }
 
-IUnknown* newFilterGraph() { return static_cast<IGraphBuilder*>(new FilterGraph); }
-IUnknown* newCaptureGraphBuilder() { return new CaptureGraphBuilder; }
+IUnknown* newFilterGraph() {
+    return static_cast<IGraphBuilder*>(new FilterGraph);
+}
+IUnknown* newCaptureGraphBuilder() {
+    return new CaptureGraphBuilder;
+}
 
 } // namespace capture
 

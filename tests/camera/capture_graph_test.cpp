@@ -59,7 +59,8 @@ template <typename Interface> class Fake : public Interface {
 };
 
 struct FakePin : Fake<IPin> {
-    FakePin(std::string name, PIN_DIRECTION direction) : Fake(std::move(name)), direction(direction) {
+    FakePin(std::string name, PIN_DIRECTION direction)
+        : Fake(std::move(name)), direction(direction) {
         expose(IID_IUnknown, static_cast<IUnknown*>(this));
     }
     HRESULT QueryDirection(PIN_DIRECTION* out) override {
@@ -176,10 +177,10 @@ struct FakeStreamConfig : Fake<IAMStreamConfig> {
         std::memcpy(&setVideo, type->pbFormat, sizeof setVideo);
         return S_OK;
     }
-    AM_MEDIA_TYPE format{};   // what GetFormat reports
-    VIDEOINFOHEADER video{};  // its format block
-    bool formatBlock = true;  // false: pbFormat stays null
-    AM_MEDIA_TYPE setType{};  // what SetFormat got
+    AM_MEDIA_TYPE format{};  // what GetFormat reports
+    VIDEOINFOHEADER video{}; // its format block
+    bool formatBlock = true; // false: pbFormat stays null
+    AM_MEDIA_TYPE setType{}; // what SetFormat got
     VIDEOINFOHEADER setVideo{};
 };
 
@@ -271,15 +272,15 @@ struct FakeService {
     explicit FakeService(const std::string& sourceLayout = "o", bool withDevice = true,
                          DWORD graphContexts = CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER,
                          DWORD filterContexts = CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER)
-        : source("source", sourceLayout), moniker(&source), monikers(withDevice ? &moniker : nullptr),
-          deviceEnum(&monikers), builder(&streamConfig), grabberFilter("grabberFilter", "io"),
-          nullRenderer("nullRenderer", "i") {
+        : source("source", sourceLayout), moniker(&source),
+          monikers(withDevice ? &moniker : nullptr), deviceEnum(&monikers), builder(&streamConfig),
+          grabberFilter("grabberFilter", "io"), nullRenderer("nullRenderer", "i") {
         grabberFilter.expose(IID_ISampleGrabber, &grabber);
         deviceEnum.expose(IID_ICreateDevEnum, static_cast<ICreateDevEnum*>(&deviceEnum));
         builder.expose(IID_ICaptureGraphBuilder2, static_cast<ICaptureGraphBuilder2*>(&builder));
         streamConfig.format.majortype = MEDIATYPE_Video;
-        streamConfig.format.subtype = {0x32595559, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xaa, 0x00,
-                                                                    0x38, 0x9b, 0x71}}; // YUY2
+        streamConfig.format.subtype = {
+            0x32595559, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}}; // YUY2
         streamConfig.format.lSampleSize = 640 * 480 * 2;
         streamConfig.format.formattype = FORMAT_VideoInfo;
         streamConfig.format.cbFormat = sizeof(VIDEOINFOHEADER);
@@ -377,7 +378,8 @@ TEST(CaptureGraph, BuildMakesItsCallsInOrder) {
     EXPECT_EQ(service.deviceEnum.refs, 1u) << "the device enumerator is released";
     for (FakeFilter* filter : {&service.source, &service.grabberFilter, &service.nullRenderer})
         for (auto& list : filter->lists)
-            EXPECT_EQ(list->refs, 0u) << "every pin enumerator of " << filter->name << " is released";
+            EXPECT_EQ(list->refs, 0u)
+                << "every pin enumerator of " << filter->name << " is released";
     EXPECT_EQ(service.source.pins[0]->refs, 2u) << "the source pin stays referenced";
     EXPECT_EQ(service.grabberFilter.pins[0]->refs, 2u) << "the grabber pin stays referenced";
     EXPECT_EQ(service.grabberFilter.pins[1]->refs, 1u) << "connectFilters releases its pins";
@@ -427,13 +429,14 @@ TEST(CaptureGraph, FirstOutputPinInEnumerationOrderFeedsTheGrabber) {
         const char* connected;
     };
     const Case cases[] = {
-        {"o", "source.0"}, {"io", "source.1"}, {"oo", "source.0"}, {"iioo", "source.2"},
-        {"i", "null"},     {"", "null"},
+        {"o", "source.0"},    {"io", "source.1"}, {"oo", "source.0"},
+        {"iioo", "source.2"}, {"i", "null"},      {"", "null"},
     };
     for (const Case& c : cases) {
         FakeService service(c.layout);
         newGrid();
-        const std::string wanted = std::string("graph.Connect(") + c.connected + ", grabberFilter.0)";
+        const std::string wanted =
+            std::string("graph.Connect(") + c.connected + ", grabberFilter.0)";
         int found = 0;
         for (const std::string& call : calls)
             found += call == wanted;
@@ -454,8 +457,10 @@ TEST(CaptureGraph, FormatChangesOnlyForVideoInfo) {
     const Case cases[] = {
         {"video info", FORMAT_VideoInfo, true, true},
         {"video info without its block", FORMAT_VideoInfo, false, false},
-        {"another format", {0xf72a76A0, 0xeb0a, 0x11d0, {0xac, 0xe4, 0, 0, 0xc0, 0xcc, 0x16, 0xba}},
-         true, false},
+        {"another format",
+         {0xf72a76A0, 0xeb0a, 0x11d0, {0xac, 0xe4, 0, 0, 0xc0, 0xcc, 0x16, 0xba}},
+         true,
+         false},
         {"no format", GUID{}, false, false},
     };
     for (const Case& c : cases) {
@@ -522,8 +527,8 @@ TEST(CaptureGraph, ConnectFiltersNeedsBothPinsAndReleasesThem) {
         for (const std::string& call : calls)
             if (call.rfind("graph.Connect", 0) == 0)
                 connects.push_back(call);
-        EXPECT_EQ(connects, *c.connect ? std::vector<std::string>{c.connect}
-                                       : std::vector<std::string>{})
+        EXPECT_EQ(connects,
+                  *c.connect ? std::vector<std::string>{c.connect} : std::vector<std::string>{})
             << c.upstream << " -> " << c.downstream;
         for (FakeFilter* filter : {&up, &down}) {
             for (auto& pin : filter->pins)

@@ -25,7 +25,9 @@ CameraGrid* gridOn(const std::string& description) {
     return grids->back();
 }
 
-void sleepSeconds(double seconds) { usleep(static_cast<useconds_t>(seconds * 1e6)); }
+void sleepSeconds(double seconds) {
+    usleep(static_cast<useconds_t>(seconds * 1e6));
+}
 
 // Grabs until a copy succeeds; false when none did within ten seconds.
 bool firstFrame(CameraGrid* grid) {
@@ -50,9 +52,8 @@ TEST(LiveCapture, UniformSourcesGiveTheirColourInEveryCell) {
         int luminance;
     };
     const Case cases[] = {
-        {"red", {255, 0, 0}, 54},         {"green", {0, 255, 0}, 182},
-        {"blue", {0, 0, 255}, 18},        {"white", {255, 255, 255}, 255},
-        {"black", {0, 0, 0}, 0},
+        {"red", {255, 0, 0}, 54},        {"green", {0, 255, 0}, 182}, {"blue", {0, 0, 255}, 18},
+        {"white", {255, 255, 255}, 255}, {"black", {0, 0, 0}, 0},
     };
     for (const Case& c : cases) {
         CameraGrid* grid = gridOn(std::string("videotestsrc pattern=") + c.pattern);
@@ -124,8 +125,9 @@ TEST(LiveCapture, TheSourceIsAskedForTheCaptureSizeBeforeAnythingIsScaled) {
         bool sharp = true;
         for (int i = 0; i < kFrameBytes; ++i)
             sharp = sharp && (grid->frameBuffer[i] == 0 || grid->frameBuffer[i] == 255);
-        EXPECT_EQ(sharp, c.sharp) << c.caps << (c.sharp ? ": should come unscaled"
-                                                         : ": only scaling makes it fit");
+        EXPECT_EQ(sharp, c.sharp) << c.caps
+                                  << (c.sharp ? ": should come unscaled"
+                                              : ": only scaling makes it fit");
     }
 }
 

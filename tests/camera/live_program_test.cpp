@@ -17,10 +17,13 @@ const char kQuarterSource[] = "VELMORA_VIDEO_SOURCE=videotestsrc pattern=red ! "
                               "video/x-raw,width=80,height=60 ! videobox right=-80 bottom=-60 "
                               "fill=blue";
 
-bool same(const Rgb& a, const Rgb& b) { return a.r == b.r && a.g == b.g && a.b == b.b; }
+bool same(const Rgb& a, const Rgb& b) {
+    return a.r == b.r && a.g == b.g && a.b == b.b;
+}
 
 std::string text(const Rgb& p) {
-    return "(" + std::to_string(p.r) + ", " + std::to_string(p.g) + ", " + std::to_string(p.b) + ")";
+    return "(" + std::to_string(p.r) + ", " + std::to_string(p.g) + ", " + std::to_string(p.b) +
+           ")";
 }
 
 TEST(LiveProgram, DotsShowTheSourceMirrored) {

@@ -46,9 +46,9 @@ void releaseAll(std::vector<IMoniker*>& monikers) {
 
 IBaseFilter* bind(IMoniker* moniker) {
     IBaseFilter* filter = nullptr;
-    EXPECT_EQ(moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter,
-                                    reinterpret_cast<void**>(&filter)),
-              S_OK);
+    EXPECT_EQ(
+        moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, reinterpret_cast<void**>(&filter)),
+        S_OK);
     return filter;
 }
 
@@ -151,8 +151,8 @@ HRESULT setSize(IBaseFilter* source, LONG width, LONG height) {
 // Must run first: nothing is made before the service starts.
 TEST(CaptureService, StartsOnceAndMakesItsClasses) {
     void* object = nullptr;
-    EXPECT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER,
-                               IID_IGraphBuilder, &object),
+    EXPECT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
+                               &object),
               CO_E_NOTINITIALIZED);
     ASSERT_EQ(CoInitialize(nullptr), S_OK);
     EXPECT_EQ(CoInitialize(nullptr), S_FALSE) << "already started";
@@ -179,7 +179,8 @@ TEST(CaptureService, StartsOnceAndMakesItsClasses) {
     };
     for (const Case& c : cases) {
         object = nullptr;
-        EXPECT_EQ(CoCreateInstance(c.clsid, nullptr, c.context, c.iid, &object), c.result) << c.what;
+        EXPECT_EQ(CoCreateInstance(c.clsid, nullptr, c.context, c.iid, &object), c.result)
+            << c.what;
         EXPECT_EQ(object != nullptr, c.result == S_OK) << c.what;
         if (object)
             static_cast<IUnknown*>(object)->Release();
@@ -315,10 +316,14 @@ TEST(CaptureService, SourceFormatIsAskedBeforeItIsConnected) {
         LONG width, height;
         HRESULT result;
     };
-    const Case cases[] = {{320, 240, S_OK}, {0, 120, E_INVALIDARG}, {160, 0, E_INVALIDARG},
-                          {-160, 120, E_INVALIDARG}, {100000, 120, E_INVALIDARG}};
+    const Case cases[] = {{320, 240, S_OK},
+                          {0, 120, E_INVALIDARG},
+                          {160, 0, E_INVALIDARG},
+                          {-160, 120, E_INVALIDARG},
+                          {100000, 120, E_INVALIDARG}};
     for (const Case& c : cases)
-        EXPECT_EQ(setSize(chain.source, c.width, c.height), c.result) << c.width << " x " << c.height;
+        EXPECT_EQ(setSize(chain.source, c.width, c.height), c.result)
+            << c.width << " x " << c.height;
     type = currentFormat(chain.source);
     EXPECT_EQ(reinterpret_cast<VIDEOINFOHEADER*>(type->pbFormat)->bmiHeader.biWidth, 320)
         << "the size last set, refused ones left out";
@@ -357,7 +362,8 @@ TEST(CaptureService, ConnectJoinsOnlyFreePinsOfTheGraphInTheirDirection) {
 TEST(CaptureService, RenderStreamRendersOnlyAFreeOutput) {
     CoInitialize(nullptr);
     Chain chain(sourceFrom("videotestsrc"));
-    auto* builder = make<ICaptureGraphBuilder2>(CLSID_CaptureGraphBuilder2, IID_ICaptureGraphBuilder2);
+    auto* builder =
+        make<ICaptureGraphBuilder2>(CLSID_CaptureGraphBuilder2, IID_ICaptureGraphBuilder2);
     EXPECT_EQ(builder->RenderStream(&PIN_CATEGORY_PREVIEW, &MEDIATYPE_Video, chain.source, nullptr,
                                     nullptr),
               E_UNEXPECTED)
