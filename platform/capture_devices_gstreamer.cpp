@@ -27,14 +27,7 @@ class DeviceMoniker final : public IMoniker, protected capture::Counted {
             gst_object_unref(device);
     }
     HRESULT QueryInterface(REFIID iid, void** object) override {
-        if (!object)
-            return E_POINTER;
-        *object = nullptr;
-        if (iid != IID_IUnknown)
-            return E_NOINTERFACE;
-        *object = static_cast<IUnknown*>(this);
-        AddRef();
-        return S_OK;
+        return capture::queryUnknownOnly(this, iid, object);
     }
     ULONG AddRef() override { return addRef(); }
     ULONG Release() override { return release(); }
@@ -72,44 +65,6 @@ class DeviceMoniker final : public IMoniker, protected capture::Counted {
     std::string description;
     GstElement* prepared = nullptr;
     GstDevice* device = nullptr;
-};
-
-class MonikerList final : public IEnumMoniker, protected capture::Counted {
-  public:
-    explicit MonikerList(std::vector<IMoniker*> monikers) : monikers(std::move(monikers)) {}
-    ~MonikerList() override {
-        for (IMoniker* moniker : monikers)
-            moniker->Release();
-    }
-    HRESULT QueryInterface(REFIID iid, void** object) override {
-        if (!object)
-            return E_POINTER;
-        *object = nullptr;
-        if (iid != IID_IUnknown)
-            return E_NOINTERFACE;
-        *object = static_cast<IUnknown*>(this);
-        AddRef();
-        return S_OK;
-    }
-    ULONG AddRef() override { return addRef(); }
-    ULONG Release() override { return release(); }
-    HRESULT Next(ULONG count, IMoniker** out, ULONG* fetched) override {
-        if (!out)
-            return E_POINTER;
-        ULONG given = 0;
-        while (given < count && next < monikers.size()) {
-            out[given] = monikers[next++];
-            out[given]->AddRef();
-            ++given;
-        }
-        if (fetched)
-            *fetched = given;
-        return given == count ? S_OK : S_FALSE;
-    }
-
-  private:
-    std::vector<IMoniker*> monikers;
-    size_t next = 0;
 };
 
 // A device can capture when it offers raw video frames; other nodes of a camera (metadata,
@@ -180,7 +135,7 @@ class DeviceEnumerator final : public ICreateDevEnum, protected capture::Counted
         addChosenSource(monikers);
         addSystemDevices(monikers);
         monikers.push_back(new DeviceMoniker(kColourBars, nullptr));
-        *out = new MonikerList(std::move(monikers));
+        *out = new capture::ReferenceList<IEnumMoniker, IMoniker>(std::move(monikers));
         return S_OK;
     }
 };

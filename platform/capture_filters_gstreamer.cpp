@@ -42,50 +42,6 @@ bool exposeFormat(GstElement* bin) {
     return added;
 }
 
-// Enumerates a snapshot of a filter's pins, holding a reference on each.
-class PinList final : public IEnumPins, protected Counted {
-  public:
-    explicit PinList(const std::vector<std::unique_ptr<Pin>>& pins) {
-        for (const auto& pin : pins) {
-            pin->AddRef();
-            this->pins.push_back(pin.get());
-        }
-    }
-    ~PinList() override {
-        for (IPin* pin : pins)
-            pin->Release();
-    }
-    HRESULT QueryInterface(REFIID iid, void** object) override {
-        if (!object)
-            return E_POINTER;
-        *object = nullptr;
-        if (iid != IID_IUnknown)
-            return E_NOINTERFACE;
-        *object = static_cast<IUnknown*>(this);
-        AddRef();
-        return S_OK;
-    }
-    ULONG AddRef() override { return addRef(); }
-    ULONG Release() override { return release(); }
-    HRESULT Next(ULONG count, IPin** out, ULONG* fetched) override {
-        if (!out)
-            return E_POINTER;
-        ULONG given = 0;
-        while (given < count && next < pins.size()) {
-            out[given] = pins[next++];
-            out[given]->AddRef();
-            ++given;
-        }
-        if (fetched)
-            *fetched = given;
-        return given == count ? S_OK : S_FALSE;
-    }
-
-  private:
-    std::vector<IPin*> pins;
-    size_t next = 0;
-};
-
 // The sample grabber: a tee whose one branch keeps the newest frame in an appsink (one buffer,
 // older ones dropped, no waiting for the clock) and whose other branch is the output pin.
 class SampleGrabber final : public Filter, public ISampleGrabber {
@@ -211,14 +167,7 @@ Pin::~Pin() {
 }
 
 HRESULT Pin::QueryInterface(REFIID iid, void** object) {
-    if (!object)
-        return E_POINTER;
-    *object = nullptr;
-    if (iid != IID_IUnknown)
-        return E_NOINTERFACE;
-    *object = static_cast<IUnknown*>(this);
-    AddRef();
-    return S_OK;
+    return capture::queryUnknownOnly(this, iid, object);
 }
 
 ULONG Pin::AddRef() {
@@ -256,7 +205,12 @@ HRESULT Filter::QueryInterface(REFIID iid, void** object) {
 HRESULT Filter::EnumPins(IEnumPins** out) {
     if (!out)
         return E_POINTER;
-    *out = new PinList(pins);
+    std::vector<IPin*> snapshot;
+    for (const auto& pin : pins) {
+        pin->AddRef();
+        snapshot.push_back(pin.get());
+    }
+    *out = new capture::ReferenceList<IEnumPins, IPin>(std::move(snapshot));
     return S_OK;
 }
 

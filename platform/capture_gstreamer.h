@@ -35,6 +35,53 @@ class Counted {
     std::atomic<ULONG> refs{1};
 };
 
+// QueryInterface of an object that offers no interface beyond IUnknown.
+inline HRESULT queryUnknownOnly(IUnknown* self, REFIID iid, void** object) {
+    if (!object)
+        return E_POINTER;
+    *object = nullptr;
+    if (iid != IID_IUnknown)
+        return E_NOINTERFACE;
+    *object = self;
+    self->AddRef();
+    return S_OK;
+}
+
+// Enumerates a snapshot of items (pins, monikers), holding one reference on each, which it is
+// handed with them and gives back when it goes.
+template <typename Enumerator, typename Item>
+class ReferenceList final : public Enumerator, protected Counted {
+  public:
+    explicit ReferenceList(std::vector<Item*> items) : items(std::move(items)) {}
+    ~ReferenceList() override {
+        for (Item* item : items)
+            item->Release();
+    }
+    HRESULT QueryInterface(REFIID iid, void** object) override {
+        return queryUnknownOnly(this, iid, object);
+    }
+    ULONG AddRef() override { return addRef(); }
+    ULONG Release() override { return release(); }
+    HRESULT Next(ULONG count, Item** out, ULONG* fetched) override {
+        if (!out)
+            return E_POINTER;
+        ULONG given = 0;
+        while (given < count && next < items.size()) {
+            out[given] = items[next++];
+            out[given]->AddRef();
+            ++given;
+        }
+        if (fetched)
+            *fetched = given;
+        return given == count ? S_OK : S_FALSE;
+    }
+
+  private:
+    std::vector<Item*> items;
+    size_t next = 0;
+};
+
+
 class Filter;
 class FilterGraph;
 
