@@ -38,10 +38,33 @@ void reverseWiden(const uint8_t* frame, int32_t channels, ColorTriple* walked) {
     }
 }
 
-// Adds a frame row's bytes to the running column sums.
-void addRow(const uint8_t* __restrict row, int32_t bytes, int32_t* __restrict sums) {
+// Adds one frame row's bytes, or two rows' bytes at once, to the running 16-bit column sums.
+void addRow(const uint8_t* __restrict row, int32_t bytes, uint16_t* __restrict sums) {
     for (int32_t i = 0; i < bytes; ++i)
-        sums[i] += row[i];
+        sums[i] = static_cast<uint16_t>(sums[i] + row[i]);
+}
+
+void addRows(const uint8_t* __restrict row, const uint8_t* __restrict next, int32_t bytes,
+             uint16_t* __restrict sums) {
+    for (int32_t i = 0; i < bytes; ++i)
+        sums[i] = static_cast<uint16_t>(sums[i] + row[i] + next[i]);
+}
+
+// The most rows whose bytes a 16-bit column sum holds: 257 x 255 would pass 65535.
+const int32_t kRowsPerColumnSum = 256;
+
+// Division by a cell's pixel count as a multiplication: for a count d and a sum n of d bytes,
+// (n x ceil(2^32 / d)) >> 32 equals n / d whenever 255 x d x (d - 1) < 2^32, so for every d up
+// to 4104. Larger cells are divided plainly.
+const int32_t kLargestReciprocalCount = 4104;
+
+uint64_t reciprocalOf(int32_t count) {
+    const uint64_t d = static_cast<uint64_t>(count);
+    return ((uint64_t{1} << 32) + d - 1) / d;
+}
+
+int32_t divideByReciprocal(int32_t sum, uint64_t reciprocal) {
+    return static_cast<int32_t>((static_cast<uint64_t>(sum) * reciprocal) >> 32);
 }
 
 } // namespace
@@ -72,7 +95,23 @@ CameraGrid::CameraGrid(int32_t captureWidth, int32_t captureHeight, int32_t cols
             ++x;
         firstColumnOfCell[col] = x;
     }
-    columnSums = new int32_t[captureWidth * 3]();
+    columnSums = new uint16_t[captureWidth * 3]();
+
+    // Every reduction sums the same pixels into each cell, so each cell's count is known now;
+    // a count of 0 or beyond the reciprocal's reach is left to a plain division.
+    expectedPixelCounts = new int32_t[gridCellCount]();
+    for (int32_t y = 0; y < captureHeight; ++y)
+        for (int32_t col = 0; col < cols; ++col)
+            expectedPixelCounts[cellRowOfRow[y] * cols + col] +=
+                firstColumnOfCell[col + 1] - firstColumnOfCell[col];
+    countReciprocals = new uint64_t[gridCellCount]();
+    for (int32_t cell = 0; cell < gridCellCount; ++cell) {
+        const int32_t count = expectedPixelCounts[cell];
+        if (count > 0 && count <= kLargestReciprocalCount)
+            countReciprocals[cell] = reciprocalOf(count);
+        else
+            expectedPixelCounts[cell] = -1;
+    }
 
     buildCaptureGraph(captureWidth, captureHeight);
 }
@@ -96,37 +135,49 @@ void CameraGrid::walkFrame() { reverseWiden(frameBuffer, pixelCount * 3, pixelBl
 // Accumulation: the sums over every walked pixel but those of the last walked column, per cell.
 // Walked row y is frame row captureHeight - 1 - y and walked column x is frame column
 // captureWidth - 1 - x, so the frame's rows are summed byte by byte over the rows of one grid
-// row first, then those column sums are added up per cell.
+// row first (in 16-bit sums, at most 256 rows at a time), then those column sums are added up
+// per cell.
 void CameraGrid::accumulateCells() {
     const int32_t rowBytes = captureWidth * 3;
-    int32_t rowsInGroup = 0;
-    for (int32_t y = 0; y < captureHeight; ++y) {
-        const uint8_t* row = frameBuffer + (captureHeight - 1 - y) * rowBytes;
-        addRow(row, rowBytes, columnSums);
-        ++rowsInGroup;
-        if (y + 1 < captureHeight && cellRowOfRow[y + 1] == cellRowOfRow[y])
-            continue;
-
+    int32_t y = 0;
+    while (y < captureHeight) {
+        int32_t end = y + 1;
+        while (end < captureHeight && end - y < kRowsPerColumnSum &&
+               cellRowOfRow[end] == cellRowOfRow[y])
+            ++end;
+        const int32_t rowsInGroup = end - y;
         const int32_t rowBase = cellRowOfRow[y] * cols;
+        for (; y + 1 < end; y += 2)
+            addRows(frameRow(y), frameRow(y + 1), rowBytes, columnSums);
+        if (y < end)
+            addRow(frameRow(y++), rowBytes, columnSums);
+
         for (int32_t col = 0; col < cols; ++col) {
-            ColorTriple sum{};
+            // Walked columns first .. last - 1 are frame columns captureWidth - last ..
+            // captureWidth - 1 - first, one stretch of the column sums.
             const int32_t first = firstColumnOfCell[col];
-            const int32_t end = firstColumnOfCell[col + 1];
-            for (int32_t x = first; x < end; ++x) {
-                const int32_t* frameColumn = columnSums + (captureWidth - 1 - x) * 3;
-                sum.b += frameColumn[0];
-                sum.g += frameColumn[1];
-                sum.r += frameColumn[2];
+            const int32_t last = firstColumnOfCell[col + 1];
+            const uint16_t* frameColumn = columnSums + (captureWidth - last) * 3;
+            int32_t r = 0, g = 0, b = 0;
+            int32_t x = first;
+            for (; x + 4 <= last; x += 4, frameColumn += 12) {
+                b += frameColumn[0] + frameColumn[3] + frameColumn[6] + frameColumn[9];
+                g += frameColumn[1] + frameColumn[4] + frameColumn[7] + frameColumn[10];
+                r += frameColumn[2] + frameColumn[5] + frameColumn[8] + frameColumn[11];
+            }
+            for (; x < last; ++x, frameColumn += 3) {
+                b += frameColumn[0];
+                g += frameColumn[1];
+                r += frameColumn[2];
             }
             ColorTriple* cellSum = cellSums[rowBase + col];
-            cellSum->r += sum.r;
-            cellSum->g += sum.g;
-            cellSum->b += sum.b;
-            cellPixelCounts[rowBase + col] += (end - first) * rowsInGroup;
+            cellSum->r += r;
+            cellSum->g += g;
+            cellSum->b += b;
+            cellPixelCounts[rowBase + col] += (last - first) * rowsInGroup;
         }
         for (int32_t i = 0; i < rowBytes; ++i)
             columnSums[i] = 0;
-        rowsInGroup = 0;
     }
 }
 
@@ -136,7 +187,12 @@ void CameraGrid::finishCells() {
         ColorTriple* average = cellAverages[cell];
         ColorTriple* sum = cellSums[cell];
         const int32_t count = cellPixelCounts[cell];
-        if (count > 0) {
+        if (count == expectedPixelCounts[cell]) {
+            const uint64_t reciprocal = countReciprocals[cell];
+            average->r = divideByReciprocal(sum->r, reciprocal);
+            average->g = divideByReciprocal(sum->g, reciprocal);
+            average->b = divideByReciprocal(sum->b, reciprocal);
+        } else if (count > 0) {
             average->r = sum->r / count;
             average->g = sum->g / count;
             average->b = sum->b / count;

@@ -51,8 +51,13 @@ struct Size {
 };
 
 TEST(ReductionReference, FastPathMatchesThePlainComputationOnRandomFrames) {
+    // Beside the program's own size: cells of one pixel, uneven cells, a single cell, grid rows
+    // of more than 256 frame rows (past one 16-bit column sum) and cells of more than 4103
+    // pixels (past the reciprocal division).
     const Size sizes[] = {{160, 120, 40, 30}, {160, 120, 80, 120}, {160, 120, 7, 13},
-                          {31, 17, 15, 17},   {2, 1, 1, 1},        {50, 40, 1, 1}};
+                          {31, 17, 15, 17},   {2, 1, 1, 1},        {50, 40, 1, 1},
+                          {6, 600, 2, 2},     {5, 520, 1, 1},      {100, 100, 1, 1},
+                          {120, 90, 2, 3}};
     // Camera grids live as long as the process, as in the program.
     static CameraGrid* grids[std::size(sizes)];
     std::mt19937 random(5);
@@ -62,10 +67,15 @@ TEST(ReductionReference, FastPathMatchesThePlainComputationOnRandomFrames) {
         CameraGrid& grid = *grids[s];
         const int bytes = size.width * size.height * 3;
         for (int frame = 0; frame < 20; ++frame) {
-            // Random bytes, and now and then long runs of one value, the way real frames look.
+            // Random bytes, now and then long runs of one value, the way real frames look; once
+            // a white frame, the largest sums there are, and once white but for one pixel a
+            // shade darker, sums just short of a multiple of the count.
             for (int i = 0; i < bytes; ++i)
-                grid.frameBuffer[i] = frame % 4 == 3 ? static_cast<uint8_t>(i / 97 * 31)
-                                                     : static_cast<uint8_t>(random());
+                grid.frameBuffer[i] = frame == 2 || frame == 6 ? uint8_t{255}
+                                      : frame % 4 == 3 ? static_cast<uint8_t>(i / 97 * 31)
+                                                       : static_cast<uint8_t>(random());
+            if (frame == 6 && bytes >= 6)
+                grid.frameBuffer[3] = grid.frameBuffer[4] = grid.frameBuffer[5] = 254;
             grid.reduceFrame();
             const Cells plain =
                 plainReduction(grid.frameBuffer, size.width, size.height, size.cols, size.rows);
