@@ -7,6 +7,8 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <mutex>
 
 namespace capture {
 
@@ -42,12 +44,51 @@ bool exposeFormat(GstElement* bin) {
     return added;
 }
 
-// The sample grabber: a tee whose one branch keeps the newest frame in an appsink (one buffer,
-// older ones dropped, no waiting for the clock) and whose other branch is the output pin.
-class SampleGrabber final : public Filter, public ISampleGrabber {
+// The newest frame to reach the grabber and when it came. The appsink's streaming thread puts
+// each frame here as it arrives; the frame copy takes it from here. Shared with the appsink's
+// callbacks, which may still be running while the grabber goes away.
+struct FrameSlot {
+    ~FrameSlot() {
+        if (newest)
+            gst_sample_unref(newest);
+    }
+    std::mutex lock;
+    GstSample* newest = nullptr; // guarded by lock
+    gint64 arrivedAt = 0;        // monotonic time in microseconds, guarded by lock
+};
+
+GstFlowReturn takeArrivingFrame(GstAppSink* sink, gpointer data) {
+    GstSample* arriving = gst_app_sink_pull_sample(sink);
+    if (!arriving)
+        return GST_FLOW_OK;
+    FrameSlot& slot = **static_cast<std::shared_ptr<FrameSlot>*>(data);
+    GstSample* replaced;
+    {
+        std::lock_guard<std::mutex> hold(slot.lock);
+        replaced = slot.newest;
+        slot.newest = arriving;
+        slot.arrivedAt = g_get_monotonic_time();
+    }
+    if (replaced)
+        gst_sample_unref(replaced);
+    return GST_FLOW_OK;
+}
+
+void forgetSlot(gpointer data) { delete static_cast<std::shared_ptr<FrameSlot>*>(data); }
+
+// The sample grabber: a tee whose one branch hands every frame to the grabber as it arrives
+// (older ones dropped, no waiting for the clock) and whose other branch is the output pin.
+class SampleGrabber final : public Filter, public ISampleGrabber, public IFrameArrival {
   public:
-    SampleGrabber(GstElement* bin, GstElement* sink) : Filter(bin), sink(sink) {}
+    SampleGrabber(GstElement* bin, GstElement* sink) : Filter(bin), sink(sink) {
+        GstAppSinkCallbacks callbacks{};
+        callbacks.new_sample = takeArrivingFrame;
+        gst_app_sink_set_callbacks(GST_APP_SINK(sink), &callbacks,
+                                   new std::shared_ptr<FrameSlot>(slot), forgetSlot);
+    }
     ~SampleGrabber() override {
+        GstAppSinkCallbacks none{};
+        gst_app_sink_set_callbacks(GST_APP_SINK(sink), &none, nullptr, nullptr);
         if (held)
             gst_sample_unref(held);
         gst_object_unref(sink);
@@ -55,6 +96,11 @@ class SampleGrabber final : public Filter, public ISampleGrabber {
     HRESULT QueryInterface(REFIID iid, void** object) override {
         if (object && iid == IID_ISampleGrabber) {
             *object = static_cast<ISampleGrabber*>(this);
+            AddRef();
+            return S_OK;
+        }
+        if (object && iid == IID_IFrameArrival) {
+            *object = static_cast<IFrameArrival*>(this);
             AddRef();
             return S_OK;
         }
@@ -75,10 +121,21 @@ class SampleGrabber final : public Filter, public ISampleGrabber {
         return S_OK;
     }
     HRESULT GetCurrentBuffer(LONG* bufferSize, BYTE* buffer) override;
+    HRESULT GetCopiedFrameAge(REFERENCE_TIME* age) override {
+        if (!age)
+            return E_POINTER;
+        if (copiedAge < 0)
+            return VFW_E_WRONG_STATE;
+        *age = copiedAge;
+        return S_OK;
+    }
 
   private:
-    GstElement* const sink;    // the appsink, a reference of our own
-    GstSample* held = nullptr; // the newest frame taken from the appsink
+    GstElement* const sink; // the appsink, a reference of our own
+    const std::shared_ptr<FrameSlot> slot = std::make_shared<FrameSlot>();
+    GstSample* held = nullptr; // the frame copied last, or to be copied
+    gint64 heldArrivedAt = 0;  // when held reached the grabber, in microseconds
+    REFERENCE_TIME copiedAge = -1;
     bool bufferSamples = false;
 };
 
@@ -89,13 +146,18 @@ HRESULT SampleGrabber::GetCurrentBuffer(LONG* bufferSize, BYTE* buffer) {
         return VFW_E_WRONG_STATE;
     // Never waits: a frame newer than the held one replaces it, otherwise the held one stays,
     // also after the source has ended or failed.
-    if (GstSample* newest = gst_app_sink_try_pull_sample(GST_APP_SINK(sink), 0)) {
-        if (held)
-            gst_sample_unref(held);
-        held = newest;
+    {
+        std::lock_guard<std::mutex> hold(slot->lock);
+        if (slot->newest && slot->newest != held) {
+            if (held)
+                gst_sample_unref(held);
+            held = gst_sample_ref(slot->newest);
+            heldArrivedAt = slot->arrivedAt;
+        }
     }
     if (!held)
         return VFW_E_WRONG_STATE;
+    const gint64 copyStartedAt = g_get_monotonic_time();
 
     GstVideoInfo info;
     if (!gst_video_info_from_caps(&info, gst_sample_get_caps(held)) ||
@@ -116,6 +178,7 @@ HRESULT SampleGrabber::GetCurrentBuffer(LONG* bufferSize, BYTE* buffer) {
                     static_cast<size_t>(rowBytes));
     gst_video_frame_unmap(&frame);
     *bufferSize = static_cast<LONG>(rowBytes * rows);
+    copiedAge = (copyStartedAt - heldArrivedAt) * 10;
     return S_OK;
 }
 

@@ -100,6 +100,9 @@ inline const IID IID_ISampleGrabber = {
     0x6b652fff, 0x11fe, 0x4fce, {0x92, 0xad, 0x02, 0x66, 0xb5, 0xd7, 0xc7, 0x8f}};
 inline const IID IID_IAMStreamConfig = {
     0xc6e13340, 0x30ac, 0x11d0, {0xa1, 0x8c, 0x00, 0xa0, 0xc9, 0x11, 0x89, 0x56}};
+// Not a Windows interface: the grabber's account of how fresh its frames are.
+inline const IID IID_IFrameArrival = {
+    0x3f0c6a52, 0x8e1d, 0x4b7a, {0x9c, 0x25, 0x61, 0xd4, 0x0b, 0x7e, 0x93, 0xa8}};
 inline const IID IID_IMediaControl = {
     0x56a868b1, 0x0ad4, 0x11ce, {0xb0, 0x3a, 0x00, 0x20, 0xaf, 0x0b, 0xa7, 0x70}};
 
@@ -251,6 +254,14 @@ struct ISampleGrabber : IUnknown {
     // untouched); VFW_E_WRONG_STATE before the first frame. The buffer is bytes here, where
     // Windows types it as long.
     virtual HRESULT GetCurrentBuffer(LONG* bufferSize, BYTE* buffer) = 0;
+};
+
+// Not a Windows interface; the sample grabber answers QueryInterface for it. Measures what a
+// frame copy hands over, for the benchmark and for diagnosis.
+struct IFrameArrival : IUnknown {
+    // How long the frame that the latest successful GetCurrentBuffer copied had been with the
+    // grabber when that copy began, in 100 ns; VFW_E_WRONG_STATE before any copy.
+    virtual HRESULT GetCopiedFrameAge(REFERENCE_TIME* age) = 0;
 };
 
 // Starts the service on the calling thread: S_OK the first time, S_FALSE after, E_FAIL when

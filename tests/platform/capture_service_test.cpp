@@ -299,6 +299,53 @@ TEST(CaptureService, GrabberWithoutFramesHasNoneToGive) {
     EXPECT_EQ(size, 57600);
 }
 
+// The frame age, in milliseconds, that the grabber reports for its latest copy.
+double copiedAgeMs(ISampleGrabber* grabber) {
+    IFrameArrival* arrival = nullptr;
+    EXPECT_EQ(grabber->QueryInterface(IID_IFrameArrival, reinterpret_cast<void**>(&arrival)), S_OK);
+    REFERENCE_TIME age = -1;
+    EXPECT_EQ(arrival->GetCopiedFrameAge(&age), S_OK);
+    arrival->Release();
+    return age / 10000.0;
+}
+
+TEST(CaptureService, CopiedFramesAreTheNewestAndTheirAgeIsKnown) {
+    CoInitialize(nullptr);
+    {
+        Chain chain(sourceFrom("videotestsrc num-buffers=1"));
+        IFrameArrival* arrival = nullptr;
+        ASSERT_EQ(chain.grabber->QueryInterface(IID_IFrameArrival,
+                                                reinterpret_cast<void**>(&arrival)),
+                  S_OK);
+        REFERENCE_TIME age = 0;
+        EXPECT_EQ(arrival->GetCopiedFrameAge(&age), VFW_E_WRONG_STATE) << "nothing copied yet";
+        EXPECT_EQ(arrival->GetCopiedFrameAge(nullptr), E_POINTER);
+        arrival->Release();
+
+        // A source that has ended leaves its one frame, which only grows older.
+        ASSERT_EQ(chain.connect(), S_OK);
+        std::vector<BYTE> frame(57600);
+        ASSERT_TRUE(chain.firstFrame(frame));
+        usleep(300000);
+        LONG size = 57600;
+        ASSERT_EQ(chain.grabber->GetCurrentBuffer(&size, frame.data()), S_OK);
+        EXPECT_GE(copiedAgeMs(chain.grabber), 300.0);
+    }
+
+    // A live source of 5 frames a second: whenever a copy is made, the frame it gets came
+    // within the last 200 ms (with room for a busy machine), never one a newer frame replaced.
+    Chain chain(sourceFrom("videotestsrc is-live=true ! video/x-raw,framerate=5/1"));
+    ASSERT_EQ(chain.connect(), S_OK);
+    std::vector<BYTE> frame(57600);
+    ASSERT_TRUE(chain.firstFrame(frame));
+    for (int copy = 0; copy < 15; ++copy) {
+        usleep(97000);
+        LONG size = 57600;
+        ASSERT_EQ(chain.grabber->GetCurrentBuffer(&size, frame.data()), S_OK);
+        EXPECT_LT(copiedAgeMs(chain.grabber), 200.0 + 150.0) << "copy " << copy;
+    }
+}
+
 TEST(CaptureService, SourceFormatIsAskedBeforeItIsConnected) {
     CoInitialize(nullptr);
     Chain chain(sourceFrom("videotestsrc"));
