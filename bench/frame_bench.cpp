@@ -1,6 +1,7 @@
 // The work of every frame, step by step, on the program's real 40 x 30 grid and 1620-dot lattice.
 #include "app/scene_state.h"
 #include "camera/camera_grid.h"
+#include "platform/capture_service.h"
 #include "dots/dot.h"
 #include "dots/homing.h"
 #include "dots/lattice.h"
@@ -14,14 +15,22 @@
 #include <SDL.h>
 #include <SDL_opengl.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <random>
+#include <thread>
 #include <vector>
 
 namespace {
 
 const int kFrameBytes = 160 * 120 * 3;
+
+// Every benchmark's camera: a live test source at a camera's pace, so that the frame copy and
+// the frame age are measured on a running pipeline. Set in main, before the camera is made.
+const char kLiveSource[] = "videotestsrc is-live=true pattern=ball ! video/x-raw,framerate=30/1";
+const double kSourceFrameMs = 1000.0 / 30;
 
 // The program's camera grid with a frame of random pixels in its buffer, made once.
 CameraGrid& camera() {
@@ -65,6 +74,68 @@ void frameReduction(benchmark::State& state) {
     }
 }
 BENCHMARK(frameReduction);
+
+// The camera after its first live frame, or null when none came within ten seconds.
+CameraGrid* liveCamera() {
+    static CameraGrid* live = [] {
+        CameraGrid& grid = camera();
+        for (int tries = 0; tries < 1000; ++tries) {
+            grid.copyFrame();
+            if (grid.lastResult == S_OK)
+                return &grid;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return static_cast<CameraGrid*>(nullptr);
+    }();
+    return live;
+}
+
+void frameCopy(benchmark::State& state) {
+    CameraGrid* grid = liveCamera();
+    if (!grid) {
+        state.SkipWithError("no frame from the live test source (is GStreamer installed?)");
+        return;
+    }
+    for (auto _ : state) {
+        grid->copyFrame();
+        benchmark::ClobberMemory();
+    }
+    if (grid->lastResult != S_OK)
+        state.SkipWithError("the frame copy failed");
+}
+BENCHMARK(frameCopy);
+
+// Copies at about the program's pace of 60 passes a second, with some jitter so that the copies
+// fall at every point of the source's frame interval, and reports how old each copied frame was.
+void frameAge(benchmark::State& state) {
+    CameraGrid* grid = liveCamera();
+    IFrameArrival* arrival = nullptr;
+    if (!grid || grid->grabber->QueryInterface(IID_IFrameArrival,
+                                               reinterpret_cast<void**>(&arrival)) != S_OK) {
+        state.SkipWithError("no frame from the live test source (is GStreamer installed?)");
+        return;
+    }
+    std::mt19937 random(11);
+    std::uniform_int_distribution<int> pause(10000, 23333); // microseconds, 1/60 s on average
+    double sum = 0, oldest = 0;
+    for (auto _ : state) {
+        std::this_thread::sleep_for(std::chrono::microseconds(pause(random)));
+        grid->copyFrame();
+        REFERENCE_TIME age = 0;
+        if (grid->lastResult != S_OK || arrival->GetCopiedFrameAge(&age) != S_OK) {
+            state.SkipWithError("the frame copy failed");
+            break;
+        }
+        const double ms = age / 10000.0;
+        sum += ms;
+        oldest = std::max(oldest, ms);
+    }
+    arrival->Release();
+    state.counters["age_ms"] = sum / static_cast<double>(std::max<int64_t>(state.iterations(), 1));
+    state.counters["oldest_ms"] = oldest;
+    state.counters["budget_ms"] = kSourceFrameMs + 2;
+}
+BENCHMARK(frameAge)->Iterations(120)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void mouseForcesAndMotion(benchmark::State& state) {
     startScene();
@@ -167,4 +238,12 @@ BENCHMARK(renderFrameHalftone)->Unit(benchmark::kMillisecond);
 
 } // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    setenv("VELMORA_VIDEO_SOURCE", kLiveSource, 1);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
