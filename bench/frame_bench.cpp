@@ -186,6 +186,33 @@ void stepHomingBench(benchmark::State& state) {
 }
 BENCHMARK(stepHomingBench)->Name("stepHoming");
 
+// One frame-loop pass without OpenGL, pointer held down: the frame copy and reduction, the
+// forces and motion, and the colour sampling that drawing does for every dot.
+void frameWorkOutsideOpenGL(benchmark::State& state) {
+    CameraGrid* grid = liveCamera();
+    if (!grid) {
+        state.SkipWithError("no frame from the live test source (is GStreamer installed?)");
+        return;
+    }
+    startScene();
+    scene.mouseX = 400;
+    scene.mouseY = 300;
+    scene.leftDown = true;
+    for (auto _ : state) {
+        grid->grabFrame();
+        applyMouseForces();
+        moveDots();
+        for (int32_t i = 0; i < scene.dotCount; ++i)
+            scene.dots[i].sampleColor();
+        benchmark::ClobberMemory();
+    }
+    scene.leftDown = false;
+    startHoming();
+    for (int i = 0; i < 20; ++i)
+        stepHoming();
+}
+BENCHMARK(frameWorkOutsideOpenGL);
+
 // An 800 x 600 OpenGL window with the program's view and shapes, or null without a display.
 bool openWindow() {
     static const bool opened = [] {

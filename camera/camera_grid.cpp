@@ -18,21 +18,27 @@ ColorTriple** newTriples(int32_t count, ColorTriple** block = nullptr) {
     return pointers;
 }
 
-// Widens the channels bytes of frame into the packed triples of walked in reverse order. In
-// chunks of 16 channels, so that the compiler can widen and reverse them with vector
-// instructions; each chunk is copied into the triples' bytes as it stands.
+// Widens the first 16 x chunks bytes of frame's channels bytes into the packed triples of
+// walked in reverse order, 16 at a time, so that the compiler widens and reverses them with
+// vector instructions; the values go into the triples' bytes as they stand. Kept out of line:
+// inlined next to the remainder loop, the compiler also stores every chunk to the stack.
+__attribute__((noinline)) void reverseWidenChunks(const uint8_t* frame, int32_t channels,
+                                                  int32_t chunks, unsigned char* to) {
+    for (int32_t chunk = 0; chunk < chunks; ++chunk) {
+        int32_t values[16];
+        const uint8_t* last = frame + channels - 1 - 16 * chunk;
+        for (int j = 0; j < 16; ++j)
+            values[j] = last[-j];
+        std::memcpy(to + 64 * chunk, values, sizeof values);
+    }
+}
+
+// Widens the channels bytes of frame into the packed triples of walked in reverse order.
 void reverseWiden(const uint8_t* frame, int32_t channels, ColorTriple* walked) {
     unsigned char* to = reinterpret_cast<unsigned char*>(walked);
-    const int chunk = 16;
-    int k = 0;
-    for (; k + chunk <= channels; k += chunk) {
-        int32_t values[chunk];
-        const uint8_t* from = frame + channels - 1 - k;
-        for (int j = 0; j < chunk; ++j)
-            values[j] = from[-j];
-        std::memcpy(to + 4 * k, values, sizeof values);
-    }
-    for (; k < channels; ++k) {
+    const int32_t chunks = channels / 16;
+    reverseWidenChunks(frame, channels, chunks, to);
+    for (int32_t k = 16 * chunks; k < channels; ++k) {
         const int32_t value = frame[channels - 1 - k];
         std::memcpy(to + 4 * k, &value, sizeof value);
     }
