@@ -15,6 +15,14 @@ const float kFrameShift = -3;             // the whole frame is drawn 3 pixels h
 const int32_t kRingTargetBase = 101;
 const float kRingGain = 0.05f;
 const float kRingOpacityScale = 0.01f;
+// Every so many dots the drawing so far is handed on: a software renderer then rasterises those
+// dots on its own threads while the rest are still being issued. The picture stays the same.
+const int32_t kDotsPerFlush = 128;
+
+void handOnNowAndThen(int32_t dotIndex) {
+    if (dotIndex % kDotsPerFlush == kDotsPerFlush - 1)
+        glFlush();
+}
 
 void stampDisc(const Dot& dot, float scale) {
     glPushMatrix();
@@ -30,6 +38,7 @@ void drawColourDots() {
         dot.sampleColor();
         glColor3f(dot.color.r * kColorScale, dot.color.g * kColorScale, dot.color.b * kColorScale);
         stampDisc(dot, dot.radius);
+        handOnNowAndThen(i);
     }
 }
 
@@ -43,6 +52,7 @@ void drawHalftoneDots() {
         const double s = dot.luminance * kLuminanceScale - 1;
         if (s < 0)
             stampDisc(dot, static_cast<float>(s * dot.radius));
+        handOnNowAndThen(i);
     }
 }
 
