@@ -1,6 +1,7 @@
 // The capture service on GStreamer: start-up, object creation, the filter graph (a pipeline)
 // and the capture graph builder.
 #include "platform/capture_gstreamer.h"
+#include "platform/utf8.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -203,21 +204,7 @@ std::string utf8FromWide(LPCWSTR text) {
         } else if (code >= 0xD800 && code <= 0xDFFF) {
             code = 0xFFFD;
         }
-        if (code < 0x80) {
-            out += static_cast<char>(code);
-        } else if (code < 0x800) {
-            out += static_cast<char>(0xC0 | (code >> 6));
-            out += static_cast<char>(0x80 | (code & 0x3F));
-        } else if (code < 0x10000) {
-            out += static_cast<char>(0xE0 | (code >> 12));
-            out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (code & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (code >> 18));
-            out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (code & 0x3F));
-        }
+        platform::appendUtf8(out, code);
     }
     return out;
 }

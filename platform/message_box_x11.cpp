@@ -2,6 +2,7 @@
 // for the OK button, run by its own event loop on its own display connection, so that nothing of
 // it is left once the call returns and the caller opens its own window.
 #include "platform/message_box.h"
+#include "platform/utf8.h"
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
@@ -126,23 +127,8 @@ std::u32string TitleText(const char* caption) {
 
 std::string EncodeUtf8(const std::u32string& text) {
     std::string out;
-    for (const char32_t cp : text) {
-        if (cp < 0x80) {
-            out += static_cast<char>(cp);
-        } else if (cp < 0x800) {
-            out += static_cast<char>(0xC0 | (cp >> 6));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else if (cp < 0x10000) {
-            out += static_cast<char>(0xE0 | (cp >> 12));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (cp >> 18));
-            out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        }
-    }
+    for (const char32_t cp : text)
+        platform::appendUtf8(out, cp);
     return out;
 }
 
