@@ -97,7 +97,8 @@ CameraGrid::CameraGrid(int32_t captureWidth, int32_t captureHeight, int32_t cols
     // column grows with x, so each grid column collects one run of walked columns.
     firstColumnOfCell = new int32_t[cols + 1];
     for (int32_t col = 0, x = 0; col <= cols; ++col) {
-        while (x < captureWidth - 1 && static_cast<int32_t>(x * static_cast<double>(colScale)) < col)
+        while (x < captureWidth - 1 &&
+               static_cast<int32_t>(x * static_cast<double>(colScale)) < col)
             ++x;
         firstColumnOfCell[col] = x;
     }
@@ -136,7 +137,9 @@ void CameraGrid::reduceFrame() {
 // Mirror walk: reading the bottom-up BGR frame backwards turns it upright and mirrors it left to
 // right at once. Walked pixel i takes its red, green and blue from the three bytes before offset
 // (pixelCount - i) x 3, in that order: the walked channels are the frame's bytes reversed.
-void CameraGrid::walkFrame() { reverseWiden(frameBuffer, pixelCount * 3, pixelBlock); }
+void CameraGrid::walkFrame() {
+    reverseWiden(frameBuffer, pixelCount * 3, pixelBlock);
+}
 
 // Accumulation: the sums over every walked pixel but those of the last walked column, per cell.
 // Walked row y is frame row captureHeight - 1 - y and walked column x is frame column

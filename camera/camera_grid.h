@@ -83,13 +83,12 @@ class CameraGrid {
 
   private:
     // Worked out once at construction so that a reduction repeats no per-pixel arithmetic.
-    ColorTriple* pixelBlock = nullptr; // the triples behind pixels, in pixel order
-    int32_t* cellRowOfRow = nullptr;   // grid row of each walked row, y x rowScale truncated
+    ColorTriple* pixelBlock = nullptr;    // the triples behind pixels, in pixel order
+    int32_t* cellRowOfRow = nullptr;      // grid row of each walked row, y x rowScale truncated
     int32_t* firstColumnOfCell = nullptr; // per grid column and one more: its first walked column
-    uint16_t* columnSums = nullptr;    // per frame byte, its sum over up to 256 rows of a grid row
+    uint16_t* columnSums = nullptr; // per frame byte, its sum over up to 256 rows of a grid row
     int32_t* expectedPixelCounts = nullptr; // pixels every reduction sums per cell, or -1
     uint64_t* countReciprocals = nullptr;   // per cell, for dividing by its expected count
-
 
     // The frame row that walked row walkedRow comes from.
     const uint8_t* frameRow(int32_t walkedRow) const {

@@ -9,7 +9,7 @@
 
 namespace {
 
-const float kColorScale = 1.0f / 255;    // colour channel 0..255 to OpenGL 0..1
+const float kColorScale = 1.0f / 255;     // colour channel 0..255 to OpenGL 0..1
 const double kLuminanceScale = 1.0 / 255; // luminance 0..255 to halftone size 0..1
 const float kFrameShift = -3;             // the whole frame is drawn 3 pixels higher
 const int32_t kRingTargetBase = 101;

@@ -74,7 +74,9 @@ GstFlowReturn takeArrivingFrame(GstAppSink* sink, gpointer data) {
     return GST_FLOW_OK;
 }
 
-void forgetSlot(gpointer data) { delete static_cast<std::shared_ptr<FrameSlot>*>(data); }
+void forgetSlot(gpointer data) {
+    delete static_cast<std::shared_ptr<FrameSlot>*>(data);
+}
 
 // The sample grabber: a tee whose one branch hands every frame to the grabber as it arrives
 // (older ones dropped, no waiting for the clock) and whose other branch is the output pin.

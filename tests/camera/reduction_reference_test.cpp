@@ -72,8 +72,8 @@ TEST(ReductionReference, FastPathMatchesThePlainComputationOnRandomFrames) {
             // shade darker, sums just short of a multiple of the count.
             for (int i = 0; i < bytes; ++i)
                 grid.frameBuffer[i] = frame == 2 || frame == 6 ? uint8_t{255}
-                                      : frame % 4 == 3 ? static_cast<uint8_t>(i / 97 * 31)
-                                                       : static_cast<uint8_t>(random());
+                                      : frame % 4 == 3         ? static_cast<uint8_t>(i / 97 * 31)
+                                                               : static_cast<uint8_t>(random());
             if (frame == 6 && bytes >= 6)
                 grid.frameBuffer[3] = grid.frameBuffer[4] = grid.frameBuffer[5] = 254;
             grid.reduceFrame();

@@ -314,9 +314,9 @@ TEST(CaptureService, CopiedFramesAreTheNewestAndTheirAgeIsKnown) {
     {
         Chain chain(sourceFrom("videotestsrc num-buffers=1"));
         IFrameArrival* arrival = nullptr;
-        ASSERT_EQ(chain.grabber->QueryInterface(IID_IFrameArrival,
-                                                reinterpret_cast<void**>(&arrival)),
-                  S_OK);
+        ASSERT_EQ(
+            chain.grabber->QueryInterface(IID_IFrameArrival, reinterpret_cast<void**>(&arrival)),
+            S_OK);
         REFERENCE_TIME age = 0;
         EXPECT_EQ(arrival->GetCopiedFrameAge(&age), VFW_E_WRONG_STATE) << "nothing copied yet";
         EXPECT_EQ(arrival->GetCopiedFrameAge(nullptr), E_POINTER);
