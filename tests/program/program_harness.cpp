@@ -178,21 +178,27 @@ void windowSize(Window window, int& width, int& height) {
     }
 }
 
-Window findChild(Window parent, int width, int height) {
-    Window root = 0, up = 0;
-    Window* children = nullptr;
-    unsigned count = 0;
-    Window found = 0;
-    if (XQueryTree(display(), parent, &root, &up, &children, &count)) {
-        for (unsigned i = 0; i < count && !found; ++i) {
-            int w = 0, h = 0;
-            windowSize(children[i], w, h);
-            if (w == width && h == height && viewable(children[i]))
-                found = children[i];
+Window findChild(Window parent, int width, int height, double seconds) {
+    const double deadline = now() + seconds;
+    do {
+        Window root = 0, up = 0;
+        Window* children = nullptr;
+        unsigned count = 0;
+        Window found = 0;
+        if (XQueryTree(display(), parent, &root, &up, &children, &count)) {
+            for (unsigned i = 0; i < count && !found; ++i) {
+                int w = 0, h = 0;
+                windowSize(children[i], w, h);
+                if (w == width && h == height && viewable(children[i]))
+                    found = children[i];
+            }
+            XFree(children);
         }
-        XFree(children);
-    }
-    return found;
+        if (found)
+            return found;
+        pause(0.05);
+    } while (now() < deadline);
+    return 0;
 }
 
 std::vector<Rgb> grab(Window window, int& width, int& height) {

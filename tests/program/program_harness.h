@@ -49,8 +49,9 @@ int countTitled(const std::string& title);
 
 // Size of a window in pixels.
 void windowSize(Window window, int& width, int& height);
-// The window's first viewable child of the given size, or 0.
-Window findChild(Window parent, int width, int height);
+// The window's first viewable child of the given size, waiting up to seconds (the child may be
+// mapped a little after its parent); 0 if none.
+Window findChild(Window parent, int width, int height, double seconds);
 
 // The pixels of a window, row by row from its top-left corner.
 std::vector<Rgb> grab(Window window, int& width, int& height);

@@ -76,7 +76,8 @@ TEST(Program, NoArgumentOrFullscreenRunsFullScreenWithoutCaption) {
         Program program(args);
         const Window screen = findFullScreen(kStartSeconds);
         ASSERT_NE(screen, 0u) << name << ": a window over the whole screen";
-        EXPECT_NE(findChild(screen, 800, 600), 0u) << name << ": showing the 800 x 600 display";
+        EXPECT_NE(findChild(screen, 800, 600, kStartSeconds), 0u)
+            << name << ": showing the 800 x 600 display";
         EXPECT_EQ(countTitled("Velmora"), 0) << name << ": no caption in full screen";
         EXPECT_EQ(countTitled("Error"), 0) << name << ": no notice";
         pause(0.3);
