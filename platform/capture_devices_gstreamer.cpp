@@ -113,14 +113,7 @@ void addSystemDevices(std::vector<IMoniker*>& monikers) {
 class DeviceEnumerator final : public ICreateDevEnum, protected capture::Counted {
   public:
     HRESULT QueryInterface(REFIID iid, void** object) override {
-        if (!object)
-            return E_POINTER;
-        *object = nullptr;
-        if (iid != IID_IUnknown && iid != IID_ICreateDevEnum)
-            return E_NOINTERFACE;
-        *object = static_cast<ICreateDevEnum*>(this);
-        AddRef();
-        return S_OK;
+        return capture::queryOffered(this, IID_ICreateDevEnum, iid, object);
     }
     ULONG AddRef() override { return addRef(); }
     ULONG Release() override { return release(); }

@@ -257,14 +257,7 @@ Filter::~Filter() {
 }
 
 HRESULT Filter::QueryInterface(REFIID iid, void** object) {
-    if (!object)
-        return E_POINTER;
-    *object = nullptr;
-    if (iid != IID_IUnknown && iid != IID_IBaseFilter)
-        return E_NOINTERFACE;
-    *object = static_cast<IBaseFilter*>(this);
-    AddRef();
-    return S_OK;
+    return capture::queryOffered(static_cast<IBaseFilter*>(this), IID_IBaseFilter, iid, object);
 }
 
 HRESULT Filter::EnumPins(IEnumPins** out) {

@@ -35,16 +35,22 @@ class Counted {
     std::atomic<ULONG> refs{1};
 };
 
-// QueryInterface of an object that offers no interface beyond IUnknown.
-inline HRESULT queryUnknownOnly(IUnknown* self, REFIID iid, void** object) {
+// QueryInterface of an object that offers one interface, offered, beside IUnknown; self is the
+// object as that interface, which is what the caller gets for either.
+inline HRESULT queryOffered(IUnknown* self, REFIID offered, REFIID iid, void** object) {
     if (!object)
         return E_POINTER;
     *object = nullptr;
-    if (iid != IID_IUnknown)
+    if (iid != IID_IUnknown && iid != offered)
         return E_NOINTERFACE;
     *object = self;
     self->AddRef();
     return S_OK;
+}
+
+// QueryInterface of an object that offers no interface beyond IUnknown.
+inline HRESULT queryUnknownOnly(IUnknown* self, REFIID iid, void** object) {
+    return queryOffered(self, IID_IUnknown, iid, object);
 }
 
 // Enumerates a snapshot of items (pins, monikers), holding one reference on each, which it is

@@ -105,14 +105,7 @@ class CaptureGraphBuilder final : public ICaptureGraphBuilder2, protected captur
             graph->Release();
     }
     HRESULT QueryInterface(REFIID iid, void** object) override {
-        if (!object)
-            return E_POINTER;
-        *object = nullptr;
-        if (iid != IID_IUnknown && iid != IID_ICaptureGraphBuilder2)
-            return E_NOINTERFACE;
-        *object = static_cast<ICaptureGraphBuilder2*>(this);
-        AddRef();
-        return S_OK;
+        return capture::queryOffered(this, IID_ICaptureGraphBuilder2, iid, object);
     }
     ULONG AddRef() override { return addRef(); }
     ULONG Release() override { return release(); }
