@@ -76,6 +76,14 @@ CameraGrid& camera() {
     return *grid;
 }
 
+// The camera, or null when its live source gave no frame.
+CameraGrid* liveCamera() {
+    CameraGrid& grid = camera();
+    return cameraIsLive ? &grid : nullptr;
+}
+
+const char kNoLiveFrame[] = "no frame from the live test source (is GStreamer installed?)";
+
 // The scene as start-up leaves it: sizes, camera arrays and the lattice with every dot at home.
 void startScene() {
     static bool started = false;
@@ -84,6 +92,22 @@ void startScene() {
     started = true;
     scene.camera = &camera();
     buildProgramLattice(camera().cellColors(), camera().cellLuminance());
+}
+
+// The left button held down at the middle of the window.
+void pressLeftAtTheMiddle() {
+    scene.mouseX = 400;
+    scene.mouseY = 300;
+    scene.leftDown = true;
+}
+
+// Lets the button go and glides every dot home, so that the next benchmark starts from the
+// lattice as start-up leaves it.
+void releaseAndGlideHome() {
+    scene.leftDown = false;
+    startHoming();
+    while (scene.homing)
+        stepHoming();
 }
 
 void frameMemcpy(benchmark::State& state) {
@@ -106,16 +130,10 @@ void frameReduction(benchmark::State& state) {
 }
 BENCHMARK(frameReduction)->Apply(reportFastest);
 
-// The camera, or null when its live source gave no frame.
-CameraGrid* liveCamera() {
-    CameraGrid& grid = camera();
-    return cameraIsLive ? &grid : nullptr;
-}
-
 void frameCopy(benchmark::State& state) {
     CameraGrid* grid = liveCamera();
     if (!grid) {
-        state.SkipWithError("no frame from the live test source (is GStreamer installed?)");
+        state.SkipWithError(kNoLiveFrame);
         return;
     }
     for (auto _ : state) {
@@ -134,7 +152,7 @@ void frameAge(benchmark::State& state) {
     IFrameArrival* arrival = nullptr;
     if (!grid || grid->grabber->QueryInterface(IID_IFrameArrival,
                                                reinterpret_cast<void**>(&arrival)) != S_OK) {
-        state.SkipWithError("no frame from the live test source (is GStreamer installed?)");
+        state.SkipWithError(kNoLiveFrame);
         return;
     }
     std::mt19937 random(11);
@@ -162,18 +180,13 @@ BENCHMARK(frameAge)->Iterations(120)->Unit(benchmark::kMillisecond)->UseRealTime
 
 void mouseForcesAndMotion(benchmark::State& state) {
     startScene();
-    scene.mouseX = 400;
-    scene.mouseY = 300;
-    scene.leftDown = true;
+    pressLeftAtTheMiddle();
     for (auto _ : state) {
         applyMouseForces();
         moveDots();
         benchmark::ClobberMemory();
     }
-    scene.leftDown = false;
-    startHoming();
-    for (int i = 0; i < 20; ++i)
-        stepHoming();
+    releaseAndGlideHome();
 }
 BENCHMARK(mouseForcesAndMotion)->Apply(reportFastest);
 
@@ -214,13 +227,11 @@ BENCHMARK(stepHomingBench)->Name("stepHoming")->Apply(reportFastest);
 void frameWorkOutsideOpenGL(benchmark::State& state) {
     CameraGrid* grid = liveCamera();
     if (!grid) {
-        state.SkipWithError("no frame from the live test source (is GStreamer installed?)");
+        state.SkipWithError(kNoLiveFrame);
         return;
     }
     startScene();
-    scene.mouseX = 400;
-    scene.mouseY = 300;
-    scene.leftDown = true;
+    pressLeftAtTheMiddle();
     for (auto _ : state) {
         grid->grabFrame();
         applyMouseForces();
@@ -229,10 +240,7 @@ void frameWorkOutsideOpenGL(benchmark::State& state) {
             scene.dots[i].sampleColor();
         benchmark::ClobberMemory();
     }
-    scene.leftDown = false;
-    startHoming();
-    for (int i = 0; i < 20; ++i)
-        stepHoming();
+    releaseAndGlideHome();
 }
 BENCHMARK(frameWorkOutsideOpenGL)->Apply(reportFastest);
 
