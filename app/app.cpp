@@ -125,6 +125,11 @@ void runFramePass() {
     // Input first: it may start the glide or end the program.
     pollEvents();
     scene.camera->grabFrame();
+    advanceScene();
+    renderFrame();
+}
+
+void advanceScene() {
     if (scene.homing) {
         stepHoming();
     } else {
@@ -134,7 +139,6 @@ void runFramePass() {
     // Saturates, so the ring stays faded however long the mouse is left alone.
     if (scene.idleFrames < INT32_MAX)
         ++scene.idleFrames;
-    renderFrame();
 }
 
 void quitApp(int status) {

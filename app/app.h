@@ -20,6 +20,10 @@ void chooseDisplayMode(SceneState& state, int argc, char** argv);
 // One pass of the frame loop: input, camera, motion or glide, idle count, drawing.
 void runFramePass();
 
+// The pass's motion: a glide step while the dots glide home, otherwise the pointer's forces
+// and one step of motion; then one more frame counted since the last mouse input.
+void advanceScene();
+
 // Shuts SDL's video layer down and ends the process with the given status. Called with 1 on a
 // start-up failure and with 0 when the user quits.
 [[noreturn]] void quitApp(int status);

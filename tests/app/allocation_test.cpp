@@ -7,8 +7,6 @@
 #include "app/input.h"
 #include "app/scene_state.h"
 #include "camera/camera_grid.h"
-#include "dots/homing.h"
-#include "dots/motion.h"
 #include "draw/render.h"
 
 #include <gtest/gtest.h>
@@ -83,13 +81,7 @@ namespace {
 void framePassWithoutCopy() {
     pollEvents();
     scene.camera->reduceFrame();
-    if (scene.homing) {
-        stepHoming();
-    } else {
-        applyMouseForces();
-        moveDots();
-    }
-    ++scene.idleFrames;
+    advanceScene();
     renderFrame();
 }
 

@@ -1,12 +1,11 @@
 // Streams of SDL events of every type, key code, button and position, each followed by frames of
 // motion or glide. The interaction state must change only as the input handling promises, and
 // every dot must stay finite. Escape and window close end the process, so they are left out.
+#include "app/app.h"
 #include "app/input.h"
 #include "app/scene_state.h"
 #include "dots/dot.h"
-#include "dots/homing.h"
 #include "dots/lattice.h"
-#include "dots/motion.h"
 #include "support/lattice_support.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
@@ -14,7 +13,6 @@
 #include <SDL.h>
 #include <SDL_syswm.h>
 
-#include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -156,16 +154,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             check(force.x == forceBefore.x && force.y == forceBefore.y);
 
         const int frames = input.ConsumeIntegralInRange(0, 30);
-        for (int f = 0; f < frames; ++f) {
-            if (scene.homing) {
-                stepHoming();
-            } else {
-                applyMouseForces();
-                moveDots();
-            }
-            if (scene.idleFrames < INT_MAX)
-                ++scene.idleFrames;
-        }
+        for (int f = 0; f < frames; ++f)
+            advanceScene();
         check(dotsFinite());
     }
     return 0;
