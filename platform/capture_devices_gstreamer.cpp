@@ -1,8 +1,10 @@
 // The device enumerator of the GStreamer capture layer. Its video input devices, in order: the
-// source VELMORA_VIDEO_SOURCE describes, when set; the capture devices GStreamer's device
-// monitor lists; and last, always, colour bars, so that a machine without a camera still shows
-// a picture.
+// source VELMORA_VIDEO_SOURCE describes, when set; the cameras GStreamer's device monitor lists;
+// and last, always, colour bars, so that a machine without a camera still shows a picture.
+// Binding one of them makes a capture source that shows the first of it and those after it
+// that gives a picture.
 #include "platform/capture_gstreamer.h"
+#include "platform/capture_sources_gstreamer.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -10,22 +12,14 @@
 namespace {
 
 const char kSourceVariable[] = "VELMORA_VIDEO_SOURCE";
-const char kColourBars[] = "videotestsrc pattern=smpte";
 
-// One device: either a launch description or a device the monitor listed. Binding makes its
-// source filter.
+using capture::SourcePtr;
+
 class DeviceMoniker final : public IMoniker, protected capture::Counted {
   public:
-    // prepared: the bin already made from description while listing, used by the first bind.
-    DeviceMoniker(std::string description, GstElement* prepared)
-        : description(std::move(description)), prepared(prepared) {}
-    explicit DeviceMoniker(GstDevice* device) : device(GST_DEVICE(gst_object_ref(device))) {}
-    ~DeviceMoniker() override {
-        if (prepared)
-            gst_object_unref(prepared);
-        if (device)
-            gst_object_unref(device);
-    }
+    // The device at index of order, the list it was enumerated with.
+    DeviceMoniker(std::shared_ptr<const std::vector<SourcePtr>> order, size_t index)
+        : order(std::move(order)), index(index) {}
     HRESULT QueryInterface(REFIID iid, void** object) override {
         return capture::queryUnknownOnly(this, iid, object);
     }
@@ -40,53 +34,30 @@ class DeviceMoniker final : public IMoniker, protected capture::Counted {
             return E_INVALIDARG;
         if (iid != IID_IBaseFilter && iid != IID_IUnknown)
             return E_NOINTERFACE;
-        GstElement* bin = makeBin();
-        if (!bin)
+        capture::SourceFilter* filter = capture::newSourceFilter(
+            std::vector<SourcePtr>(order->begin() + static_cast<long>(index), order->end()));
+        if (!filter)
             return E_FAIL;
-        capture::SourceFilter* filter = capture::newSourceFilter(bin);
         const HRESULT result = static_cast<IBaseFilter*>(filter)->QueryInterface(iid, object);
         filter->Release();
         return result;
     }
 
   private:
-    GstElement* makeBin() {
-        if (prepared) {
-            GstElement* bin = prepared;
-            prepared = nullptr;
-            return bin;
-        }
-        if (device)
-            return capture::sourceBinFromDevice(device);
-        std::string error;
-        return capture::sourceBinFromDescription(description, error);
-    }
-
-    std::string description;
-    GstElement* prepared = nullptr;
-    GstDevice* device = nullptr;
+    const std::shared_ptr<const std::vector<SourcePtr>> order;
+    const size_t index;
 };
 
-// A device can capture when it offers raw video frames; other nodes of a camera (metadata,
-// compressed-only outputs) are left out.
-bool canCapture(GstDevice* device) {
-    GstCaps* caps = gst_device_get_caps(device);
-    bool raw = false;
-    if (caps) {
-        for (guint i = 0; i < gst_caps_get_size(caps) && !raw; ++i)
-            raw = gst_structure_has_name(gst_caps_get_structure(caps, i), "video/x-raw");
-        gst_caps_unref(caps);
-    }
-    return raw;
-}
-
-void addChosenSource(std::vector<IMoniker*>& monikers) {
+// The chosen source joins the list only when its description makes a source; otherwise one line
+// says why.
+void addChosenSource(std::vector<SourcePtr>& order) {
     const char* chosen = std::getenv(kSourceVariable);
     if (!chosen || !*chosen)
         return;
     std::string error;
     if (GstElement* bin = capture::sourceBinFromDescription(chosen, error)) {
-        monikers.push_back(new DeviceMoniker(chosen, bin));
+        gst_object_unref(bin);
+        order.push_back(capture::describedSource(chosen));
         return;
     }
     // One line, whatever the message holds.
@@ -94,20 +65,6 @@ void addChosenSource(std::vector<IMoniker*>& monikers) {
         if (c == '\n' || c == '\r')
             c = ' ';
     std::fprintf(stderr, "%s: %s\n", kSourceVariable, error.c_str());
-}
-
-void addSystemDevices(std::vector<IMoniker*>& monikers) {
-    GstDeviceMonitor* monitor = gst_device_monitor_new();
-    gst_device_monitor_add_filter(monitor, "Video/Source", nullptr);
-    // Without starting the monitor this probes the devices once, right now.
-    GList* devices = gst_device_monitor_get_devices(monitor);
-    for (GList* item = devices; item; item = item->next) {
-        GstDevice* device = GST_DEVICE(item->data);
-        if (canCapture(device))
-            monikers.push_back(new DeviceMoniker(device));
-    }
-    g_list_free_full(devices, gst_object_unref);
-    gst_object_unref(monitor);
 }
 
 class DeviceEnumerator final : public ICreateDevEnum, protected capture::Counted {
@@ -124,10 +81,17 @@ class DeviceEnumerator final : public ICreateDevEnum, protected capture::Counted
         *out = nullptr;
         if (category != CLSID_VideoInputDeviceCategory)
             return S_FALSE; // no device of any other category here
+        std::vector<SourcePtr> order;
+        addChosenSource(order);
+        for (GstDevice* camera : capture::listCameras()) {
+            order.push_back(capture::cameraSource(camera));
+            gst_object_unref(camera);
+        }
+        order.push_back(capture::colourBars());
+        auto shared = std::make_shared<const std::vector<SourcePtr>>(std::move(order));
         std::vector<IMoniker*> monikers;
-        addChosenSource(monikers);
-        addSystemDevices(monikers);
-        monikers.push_back(new DeviceMoniker(kColourBars, nullptr));
+        for (size_t i = 0; i < shared->size(); ++i)
+            monikers.push_back(new DeviceMoniker(shared, i));
         *out = new capture::ReferenceList<IEnumMoniker, IMoniker>(std::move(monikers));
         return S_OK;
     }

@@ -7,6 +7,7 @@
 #include <gst/gst.h>
 
 #include <atomic>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <vector>
@@ -35,22 +36,39 @@ class Counted {
     std::atomic<ULONG> refs{1};
 };
 
-// QueryInterface of an object that offers one interface, offered, beside IUnknown; self is the
-// object as that interface, which is what the caller gets for either.
-inline HRESULT queryOffered(IUnknown* self, REFIID offered, REFIID iid, void** object) {
+// One interface an object offers: its id and the object as that interface.
+struct Offer {
+    const IID& iid;
+    IUnknown* as;
+};
+
+// QueryInterface of an object that offers the interfaces in offers beside IUnknown; self is what
+// the caller gets for IUnknown.
+inline HRESULT queryAmong(IUnknown* self, std::initializer_list<Offer> offers, REFIID iid,
+                          void** object) {
     if (!object)
         return E_POINTER;
     *object = nullptr;
-    if (iid != IID_IUnknown && iid != offered)
+    IUnknown* found = iid == IID_IUnknown ? self : nullptr;
+    for (const Offer& offer : offers)
+        if (!found && iid == offer.iid)
+            found = offer.as;
+    if (!found)
         return E_NOINTERFACE;
-    *object = self;
-    self->AddRef();
+    found->AddRef();
+    *object = found;
     return S_OK;
+}
+
+// QueryInterface of an object that offers one interface, offered, beside IUnknown; self is the
+// object as that interface, which is what the caller gets for either.
+inline HRESULT queryOffered(IUnknown* self, REFIID offered, REFIID iid, void** object) {
+    return queryAmong(self, {{offered, self}}, iid, object);
 }
 
 // QueryInterface of an object that offers no interface beyond IUnknown.
 inline HRESULT queryUnknownOnly(IUnknown* self, REFIID iid, void** object) {
-    return queryOffered(self, IID_IUnknown, iid, object);
+    return queryAmong(self, {}, iid, object);
 }
 
 // Enumerates a snapshot of items (pins, monikers), holding one reference on each, which it is
@@ -122,6 +140,9 @@ class Filter : public IBaseFilter, protected Counted {
     // The frame size this filter's output was asked for, when it is a source.
     virtual bool requestedSize(int32_t& width, int32_t& height) const;
 
+    // Called when the graph the filter is in starts running.
+    virtual void graphRuns() {}
+
     Pin* addPin(GstPad* pad, PIN_DIRECTION direction, bool wantsFrames = false);
 
     GstElement* const element; // a reference of our own
@@ -129,11 +150,15 @@ class Filter : public IBaseFilter, protected Counted {
     std::vector<std::unique_ptr<Pin>> pins; // in enumeration order
 };
 
-// A video source: a bin of the source's elements ending in a caps filter that asks for the
-// format set through IAMStreamConfig. One output pin.
+class SourceFallback;
+struct SourceSpec;
+
+// A video source: an output fed by the best of an ordered list of sources, each running in a
+// pipeline of its own (capture_fallback_gstreamer.cpp). The format set through IAMStreamConfig
+// is the size every one of them is brought to. One output pin.
 class SourceFilter final : public Filter, public IAMStreamConfig {
   public:
-    SourceFilter(GstElement* bin, GstElement* formatFilter);
+    SourceFilter(GstElement* output, std::shared_ptr<SourceFallback> fallback);
     ~SourceFilter() override;
     HRESULT QueryInterface(REFIID iid, void** object) override;
     ULONG AddRef() override { return Filter::AddRef(); }
@@ -141,9 +166,10 @@ class SourceFilter final : public Filter, public IAMStreamConfig {
     HRESULT GetFormat(AM_MEDIA_TYPE** type) override;
     HRESULT SetFormat(AM_MEDIA_TYPE* type) override;
     bool requestedSize(int32_t& w, int32_t& h) const override;
+    void graphRuns() override;
 
   private:
-    GstElement* const formatFilter; // a reference of our own
+    const std::shared_ptr<SourceFallback> fallback;
     int32_t width = kDefaultWidth;
     int32_t height = kDefaultHeight;
 };
@@ -152,13 +178,14 @@ class SourceFilter final : public Filter, public IAMStreamConfig {
 // element they need.
 Filter* newSampleGrabber();
 Filter* newNullRenderer();
+// A capture source showing the best of the sources in order, best first.
+SourceFilter* newSourceFilter(std::vector<std::shared_ptr<const SourceSpec>> order);
 
-// The source bin for a launch description, or null with GStreamer's message in error.
-GstElement* sourceBinFromDescription(const std::string& description, std::string& error);
-// The source bin for a device the device monitor listed, or null.
-GstElement* sourceBinFromDevice(GstDevice* device);
-// A SourceFilter around a bin made by one of the two functions above.
-SourceFilter* newSourceFilter(GstElement* bin);
+// A bin made from a launch description, with a reference of our own; its unlinked pads become
+// ghost pads when ghostPads is set. Null with GStreamer's message in error.
+GstElement* parseBin(const std::string& description, bool ghostPads, std::string& error);
+// Gives bin a ghost pad name onto the pad padName of its child element.
+bool addGhostPad(GstElement* bin, const char* name, GstElement* element, const char* padName);
 
 class FilterGraph final : public IGraphBuilder, public IMediaControl, protected Counted {
   public:
@@ -175,7 +202,6 @@ class FilterGraph final : public IGraphBuilder, public IMediaControl, protected 
 
   private:
     std::vector<Filter*> filters; // each with a reference of the graph's
-    bool conversionNeeded(const Pin& input) const;
 };
 
 IUnknown* newFilterGraph();

@@ -1,0 +1,140 @@
+// The capture layer's own thread: it watches GStreamer's device monitor for cameras plugged in
+// and out, and steps every running fallback a few times a second, so that nothing the cameras
+// do ever holds up the program's own thread.
+#include "platform/capture_sources_gstreamer.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <mutex>
+#include <thread>
+
+namespace capture {
+
+namespace {
+
+// How long the thread waits for news of a camera between two looks at the sources.
+const GstClockTime kStepInterval = 50 * GST_MSECOND;
+
+struct Watch {
+    std::mutex lock;
+    GstDeviceMonitor* monitor = nullptr; // started once, never stopped but at exit
+    std::vector<std::shared_ptr<SourceFallback>> fallbacks; // guarded by lock
+    std::thread thread;
+    bool quitting = false; // guarded by lock
+};
+
+// Process-wide, never destroyed: it must outlive the static destructors that run at exit.
+Watch& watch() {
+    static auto* one = new Watch;
+    return *one;
+}
+
+GstDeviceMonitor* monitor() {
+    Watch& w = watch();
+    std::lock_guard<std::mutex> hold(w.lock);
+    if (!w.monitor) {
+        w.monitor = gst_device_monitor_new();
+        gst_device_monitor_add_filter(w.monitor, "Video/Source", nullptr);
+        // Without a provider that can watch, the monitor still lists what it probes.
+        gst_device_monitor_start(w.monitor);
+    }
+    return w.monitor;
+}
+
+// The cameras plugged in and out since the last look, waiting up to one step for the first.
+void takeNews(std::vector<SourcePtr>& added, std::vector<GstDevice*>& removed) {
+    GstBus* bus = gst_device_monitor_get_bus(monitor());
+    const auto kinds =
+        static_cast<GstMessageType>(GST_MESSAGE_DEVICE_ADDED | GST_MESSAGE_DEVICE_REMOVED);
+    GstClockTime wait = kStepInterval;
+    while (GstMessage* message = gst_bus_timed_pop_filtered(bus, wait, kinds)) {
+        wait = 0;
+        GstDevice* device = nullptr;
+        if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_DEVICE_ADDED) {
+            gst_message_parse_device_added(message, &device);
+            if (canCapture(device))
+                added.push_back(cameraSource(device));
+            gst_object_unref(device);
+        } else {
+            gst_message_parse_device_removed(message, &device);
+            removed.push_back(device);
+        }
+        gst_message_unref(message);
+    }
+    gst_object_unref(bus);
+}
+
+void run() {
+    Watch& w = watch();
+    for (;;) {
+        std::vector<SourcePtr> added;
+        std::vector<GstDevice*> removed;
+        takeNews(added, removed);
+        {
+            std::lock_guard<std::mutex> hold(w.lock);
+            if (w.quitting)
+                break;
+            const gint64 now = g_get_monotonic_time();
+            for (const std::shared_ptr<SourceFallback>& fallback : w.fallbacks)
+                fallback->step(now, added, removed);
+        }
+        for (GstDevice* device : removed)
+            gst_object_unref(device);
+    }
+}
+
+// At exit the thread ends and every source stops before the libraries tear themselves down.
+void stopAtExit() {
+    Watch& w = watch();
+    std::vector<std::shared_ptr<SourceFallback>> left;
+    {
+        std::lock_guard<std::mutex> hold(w.lock);
+        w.quitting = true;
+        left = w.fallbacks;
+    }
+    if (w.thread.joinable())
+        w.thread.join();
+    for (const std::shared_ptr<SourceFallback>& fallback : left)
+        fallback->stop();
+    if (w.monitor)
+        gst_device_monitor_stop(w.monitor);
+}
+
+} // namespace
+
+void supervise(std::shared_ptr<SourceFallback> fallback) {
+    monitor();
+    Watch& w = watch();
+    std::lock_guard<std::mutex> hold(w.lock);
+    if (w.quitting)
+        return;
+    w.fallbacks.push_back(std::move(fallback));
+    if (!w.thread.joinable()) {
+        std::atexit(stopAtExit);
+        w.thread = std::thread(run);
+    }
+}
+
+void stopSupervising(const SourceFallback* fallback) {
+    Watch& w = watch();
+    std::lock_guard<std::mutex> hold(w.lock);
+    w.fallbacks.erase(std::remove_if(w.fallbacks.begin(), w.fallbacks.end(),
+                                     [fallback](const std::shared_ptr<SourceFallback>& f) {
+                                         return f.get() == fallback;
+                                     }),
+                      w.fallbacks.end());
+}
+
+std::vector<GstDevice*> listCameras() {
+    std::vector<GstDevice*> cameras;
+    GList* devices = gst_device_monitor_get_devices(monitor());
+    for (GList* item = devices; item; item = item->next) {
+        GstDevice* device = GST_DEVICE(item->data);
+        if (canCapture(device))
+            cameras.push_back(GST_DEVICE(gst_object_ref(device)));
+    }
+    g_list_free_full(devices, gst_object_unref);
+    return cameras;
+}
+
+} // namespace capture
