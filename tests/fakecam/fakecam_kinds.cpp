@@ -10,7 +10,7 @@ namespace {
 
 // A new kind of fake camera is one row here.
 const FakeCamKind kKinds[] = {
-    // keyword      title         modes                  fault                   open late
+    // keyword, display title, modes offered, fault, seconds to open, arrives late
     {"raw", "Raw", FakeCamModes::Raw43, FakeCamFault::None, 0.0, false},
     {"mjpeg", "MJPEG", FakeCamModes::Jpeg43, FakeCamFault::None, 0.0, false},
     {"unopenable", "Unopenable", FakeCamModes::Raw43, FakeCamFault::OpenFails, 0.0, false},

@@ -24,12 +24,12 @@ enum class FakeCamFault {
 };
 
 struct FakeCamKind {
-    const char* keyword;  // the word in VELMORA_FAKE_CAMERAS and the element's "kind" property
-    const char* title;    // the word in the display name "Fake <title> Camera"
-    FakeCamModes modes;   // the frame formats and sizes offered
-    FakeCamFault fault;   // what goes wrong
-    double openSeconds;   // how long NULL to READY blocks, in seconds
-    bool arrivesLate;     // listed only VELMORA_FAKE_LATE_SECONDS after monitoring starts
+    const char* keyword; // the word in VELMORA_FAKE_CAMERAS and the element's "kind" property
+    const char* title;   // the word in the display name "Fake <title> Camera"
+    FakeCamModes modes;  // the frame formats and sizes offered
+    FakeCamFault fault;  // what goes wrong
+    double openSeconds;  // how long NULL to READY blocks, in seconds
+    bool arrivesLate;    // listed only VELMORA_FAKE_LATE_SECONDS after monitoring starts
 };
 
 // The kind with this keyword (ASCII case ignored), or null.
@@ -43,8 +43,8 @@ GstCaps* fakeCamCaps(const FakeCamKind& kind);
 
 // One entry of VELMORA_FAKE_CAMERAS: its place in the list (the N of /dev/videoN) and its kind.
 struct FakeCamEntry {
-    int index;                // 0-based place in the variable
-    const FakeCamKind* kind;  // never null
+    int index;               // 0-based place in the variable
+    const FakeCamKind* kind; // never null
 };
 
 // The cameras the environment asks for, read afresh on each call; an unknown keyword is skipped

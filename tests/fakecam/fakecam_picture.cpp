@@ -27,24 +27,27 @@ namespace {
 
 enum { PROP_0, PROP_KIND, PROP_DEVICE };
 
-const guint8 kWhite = 235; // video-range luma
-const guint8 kBlack = 16;
 const guint8 kGrey = 128; // chroma of any grey
 
 GstStaticPadTemplate srcTemplate = GST_STATIC_PAD_TEMPLATE(
     "src", GST_PAD_SRC, GST_PAD_ALWAYS, GST_STATIC_CAPS(GST_VIDEO_CAPS_MAKE("{ YUY2, I420 }")));
 
-// The luma at pixel (x, y): black inside the disc, white outside.
-guint8 lumaAt(int x, int y, int width, int height) {
+// Whether pixel (x, y) lies in the disc.
+bool inDisc(int x, int y, int width, int height) {
     const double dx = x + 0.5 - width / 2.0;
     const double dy = y + 0.5 - height / 2.0;
     const double radius = 0.3 * height;
-    return dx * dx + dy * dy <= radius * radius ? kBlack : kWhite;
+    return dx * dx + dy * dy <= radius * radius;
 }
 
 void drawPicture(GstVideoFrame* frame) {
     const int width = GST_VIDEO_FRAME_WIDTH(frame);
     const int height = GST_VIDEO_FRAME_HEIGHT(frame);
+    // Black and white in the frame's luma range: full for JPEG, 16 to 235 otherwise.
+    const bool full = GST_VIDEO_INFO_COLORIMETRY(&frame->info).range == GST_VIDEO_COLOR_RANGE_0_255;
+    const guint8 black = full ? 0 : 16;
+    const guint8 white = full ? 255 : 235;
+    auto lumaAt = [&](int x, int y) { return inDisc(x, y, width, height) ? black : white; };
     auto* luma = static_cast<guint8*>(GST_VIDEO_FRAME_PLANE_DATA(frame, 0));
     const int stride = GST_VIDEO_FRAME_PLANE_STRIDE(frame, 0);
     const bool packed = GST_VIDEO_FRAME_FORMAT(frame) == GST_VIDEO_FORMAT_YUY2;
@@ -52,10 +55,10 @@ void drawPicture(GstVideoFrame* frame) {
         guint8* row = luma + y * stride;
         for (int x = 0; x < width; ++x) {
             if (packed) {
-                row[2 * x] = lumaAt(x, y, width, height);
+                row[2 * x] = lumaAt(x, y);
                 row[2 * x + 1] = kGrey;
             } else {
-                row[x] = lumaAt(x, y, width, height);
+                row[x] = lumaAt(x, y);
             }
         }
     }
@@ -79,10 +82,10 @@ GstClockTime frameDuration(const GstVideoInfo& info) {
 
 bool failOpen(FakeCamPicture* self) {
     if (!self->kind) {
-        GST_ELEMENT_ERROR(self, RESOURCE, NOT_FOUND,
-                          ("No fake camera kind \"%s\" (kinds: %s)", self->kindName,
-                           fakeCamKindList().c_str()),
-                          (nullptr));
+        GST_ELEMENT_ERROR(
+            self, RESOURCE, NOT_FOUND,
+            ("No fake camera kind \"%s\" (kinds: %s)", self->kindName, fakeCamKindList().c_str()),
+            (nullptr));
         return true;
     }
     if (self->kind->fault == FakeCamFault::OpenFails || fakeCamDroppedOut(self->device)) {
@@ -123,8 +126,8 @@ gboolean setCaps(GstBaseSrc* source, GstCaps* caps) {
     self->info = info;
     self->frame = static_cast<guint8*>(g_malloc(info.size));
     GstVideoFrame frame;
-    GstBuffer* wrapped = gst_buffer_new_wrapped_full(GstMemoryFlags(0), self->frame,
-                                                     info.size, 0, info.size, nullptr, nullptr);
+    GstBuffer* wrapped = gst_buffer_new_wrapped_full(GstMemoryFlags(0), self->frame, info.size, 0,
+                                                     info.size, nullptr, nullptr);
     gst_video_frame_map(&frame, &info, wrapped, GST_MAP_WRITE);
     drawPicture(&frame);
     gst_video_frame_unmap(&frame);
@@ -227,10 +230,10 @@ static void fakecam_picture_class_init(FakeCamPictureClass* klass) {
     g_object_class_install_property(
         objectClass, PROP_KIND,
         g_param_spec_string("kind", "Kind", "Which fake camera this is", "raw", flags));
-    g_object_class_install_property(
-        objectClass, PROP_DEVICE,
-        g_param_spec_string("device", "Device", "The device path it answers to", "/dev/video0",
-                            flags));
+    g_object_class_install_property(objectClass, PROP_DEVICE,
+                                    g_param_spec_string("device", "Device",
+                                                        "The device path it answers to",
+                                                        "/dev/video0", flags));
 
     auto* elementClass = GST_ELEMENT_CLASS(klass);
     gst_element_class_set_static_metadata(elementClass, "Velmora fake camera picture",

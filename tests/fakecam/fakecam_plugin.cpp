@@ -8,8 +8,7 @@
 namespace {
 
 gboolean registerFeatures(GstPlugin* plugin) {
-    return gst_element_register(plugin, "velmorafakecamsrc", GST_RANK_NONE,
-                                FAKECAM_TYPE_SOURCE) &&
+    return gst_element_register(plugin, "velmorafakecamsrc", GST_RANK_NONE, FAKECAM_TYPE_SOURCE) &&
            gst_device_provider_register(plugin, "velmorafakecamprovider", GST_RANK_PRIMARY,
                                         FAKECAM_TYPE_PROVIDER);
 }

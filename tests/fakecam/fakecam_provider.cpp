@@ -36,10 +36,10 @@ GstDevice* makeDevice(const FakeCamEntry& entry) {
     const std::string path = fakeCamPath(entry.index);
     const std::string name = std::string("Fake ") + entry.kind->title + " Camera";
     GstCaps* caps = fakeCamCaps(*entry.kind);
-    GstStructure* properties = gst_structure_new(
-        "velmorafakecam-proplist", "device.path", G_TYPE_STRING, path.c_str(), "api.v4l2.path",
-        G_TYPE_STRING, path.c_str(), "velmora.fakecam.kind", G_TYPE_STRING, entry.kind->keyword,
-        nullptr);
+    GstStructure* properties =
+        gst_structure_new("velmorafakecam-proplist", "device.path", G_TYPE_STRING, path.c_str(),
+                          "api.v4l2.path", G_TYPE_STRING, path.c_str(), "velmora.fakecam.kind",
+                          G_TYPE_STRING, entry.kind->keyword, nullptr);
     auto* device = FAKECAM_DEVICE(g_object_new(FAKECAM_TYPE_DEVICE, "display-name", name.c_str(),
                                                "caps", caps, "device-class", "Video/Source",
                                                "properties", properties, nullptr));

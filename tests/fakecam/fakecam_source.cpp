@@ -36,19 +36,18 @@ void rebuild(FakeCamSource* self) {
 
     const FakeCamKind* kind = fakeCamKind(self->kindName);
     const FakeCamKind* shape = kind ? kind : fakeCamKind("raw");
-    GstElement* picture = GST_ELEMENT(g_object_new(FAKECAM_TYPE_PICTURE, "name", "picture",
-                                                   "kind", self->kindName, "device",
-                                                   self->device, nullptr));
+    GstElement* picture =
+        GST_ELEMENT(g_object_new(FAKECAM_TYPE_PICTURE, "name", "picture", "kind", self->kindName,
+                                 "device", self->device, nullptr));
     GstElement* modes = gst_element_factory_make("capsfilter", "modes");
-    GstElement* encoder = shape->modes == FakeCamModes::Jpeg43
-                              ? gst_element_factory_make("jpegenc", "encoder")
-                              : nullptr;
-    if (!modes || (shape->modes == FakeCamModes::Jpeg43 && !encoder)) {
-        // Left without children: the element then fails to start with a missing-element error.
+    const bool jpeg = shape->modes == FakeCamModes::Jpeg43;
+    GstElement* fullRange = jpeg ? gst_element_factory_make("capsfilter", "full-range") : nullptr;
+    GstElement* encoder = jpeg ? gst_element_factory_make("jpegenc", "encoder") : nullptr;
+    if (!modes || (jpeg && (!fullRange || !encoder))) {
         g_printerr("velmorafakecam: the capsfilter or jpegenc element is not installed\n");
-        gst_object_unref(gst_object_ref_sink(picture));
-        if (modes)
-            gst_object_unref(gst_object_ref_sink(modes));
+        for (GstElement* element : {picture, modes, fullRange, encoder})
+            if (element)
+                gst_object_unref(gst_object_ref_sink(element));
         return;
     }
     GstCaps* caps = fakeCamCaps(*shape);
@@ -56,15 +55,35 @@ void rebuild(FakeCamSource* self) {
     gst_caps_unref(caps);
 
     gst_bin_add_many(bin, picture, modes, nullptr);
-    if (encoder) {
-        gst_bin_add(bin, encoder);
-        gst_element_link_many(picture, encoder, modes, nullptr);
+    if (jpeg) {
+        // JPEG holds full-range luma; the picture is drawn in the range it is asked for.
+        caps = gst_caps_from_string("video/x-raw, format=I420, colorimetry=(string)1:4:0:0");
+        g_object_set(fullRange, "caps", caps, nullptr);
+        gst_caps_unref(caps);
+        gst_bin_add_many(bin, fullRange, encoder, nullptr);
+        gst_element_link_many(picture, fullRange, encoder, modes, nullptr);
     } else {
         gst_element_link(picture, modes);
     }
     GstPad* out = gst_element_get_static_pad(modes, "src");
     gst_ghost_pad_set_target(GST_GHOST_PAD(self->src), out);
     gst_object_unref(out);
+}
+
+// Errors are posted in the element's own name, as a camera source element posts them, so that
+// a caller can match them to the element it made.
+void handleMessage(GstBin* bin, GstMessage* message) {
+    if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR &&
+        GST_MESSAGE_SRC(message) != GST_OBJECT(bin)) {
+        GError* error = nullptr;
+        gchar* debug = nullptr;
+        gst_message_parse_error(message, &error, &debug);
+        gst_message_unref(message);
+        message = gst_message_new_error(GST_OBJECT(bin), error, debug);
+        g_error_free(error);
+        g_free(debug);
+    }
+    GST_BIN_CLASS(fakecam_source_parent_class)->handle_message(bin, message);
 }
 
 void setProperty(GObject* object, guint id, const GValue* value, GParamSpec* spec) {
@@ -112,10 +131,10 @@ static void fakecam_source_class_init(FakeCamSourceClass* klass) {
     g_object_class_install_property(
         objectClass, PROP_KIND,
         g_param_spec_string("kind", "Kind", g_intern_string(kinds.c_str()), "raw", flags));
-    g_object_class_install_property(
-        objectClass, PROP_DEVICE,
-        g_param_spec_string("device", "Device", "The device path its errors name",
-                            "/dev/video0", flags));
+    g_object_class_install_property(objectClass, PROP_DEVICE,
+                                    g_param_spec_string("device", "Device",
+                                                        "The device path its errors name",
+                                                        "/dev/video0", flags));
 
     auto* elementClass = GST_ELEMENT_CLASS(klass);
     gst_element_class_set_static_metadata(
@@ -123,6 +142,7 @@ static void fakecam_source_class_init(FakeCamSourceClass* klass) {
         "A stand-in camera for tests: a black disc on white, and a camera's ways of failing",
         "Velmora developers");
     gst_element_class_add_static_pad_template(elementClass, &srcTemplate);
+    GST_BIN_CLASS(klass)->handle_message = handleMessage;
 }
 
 static void fakecam_source_init(FakeCamSource* self) {

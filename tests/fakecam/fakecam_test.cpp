@@ -15,11 +15,11 @@ namespace {
 // The first frame of a run, or how the run ended instead.
 struct Playback {
     GstStateChangeReturn started = GST_STATE_CHANGE_FAILURE; // going to PLAYING
-    double openSeconds = 0;      // how long going to PLAYING took
-    int frames = 0;              // frames that reached the end of the pipeline
-    GstSample* first = nullptr;  // the first of them, as GRAY8
-    std::string error;           // "domain code: message" of the first error, if any
-    bool ended = false;          // end-of-stream arrived
+    double openSeconds = 0;                                  // how long going to PLAYING took
+    int frames = 0;             // frames that reached the end of the pipeline
+    GstSample* first = nullptr; // the first of them, as GRAY8
+    std::string error;          // "domain code: message" of the first error, if any
+    bool ended = false;         // end-of-stream arrived
 };
 
 const double kGiveUpSeconds = 10;
@@ -62,7 +62,8 @@ Playback play(GstElement* source, const std::string& decoder, bool toTheEnd) {
     run.openSeconds = (g_get_monotonic_time() - begin) / 1e6;
     while (run.error.empty() && !run.ended && (toTheEnd || run.frames == 0) &&
            g_get_monotonic_time() - begin < kGiveUpSeconds * 1e6) {
-        if (GstSample* sample = gst_app_sink_try_pull_sample(GST_APP_SINK(sink), GST_MSECOND * 20)) {
+        if (GstSample* sample =
+                gst_app_sink_try_pull_sample(GST_APP_SINK(sink), GST_MSECOND * 20)) {
             if (run.frames++ == 0)
                 run.first = sample;
             else
@@ -124,7 +125,8 @@ std::string discProblem(GstSample* sample) {
 std::string deviceText(GstDevice* device) {
     gchar* name = gst_device_get_display_name(device);
     GstStructure* properties = gst_device_get_properties(device);
-    std::string text = std::string(name) + " " + gst_structure_get_string(properties, "device.path");
+    std::string text =
+        std::string(name) + " " + gst_structure_get_string(properties, "device.path");
     g_free(name);
     gst_structure_free(properties);
     return text;
@@ -178,9 +180,9 @@ TEST(FakeCamera, ItsProviderIsTheOnlyOneAndEveryAdvertisedModeShowsTheDisc) {
     g_strfreev(providers);
 
     // The late camera is not there before anyone monitors.
-    const std::vector<std::string> expected = {
-        "Fake Raw Camera /dev/video0", "Fake MJPEG Camera /dev/video1",
-        "Fake Wide Camera /dev/video2"};
+    const std::vector<std::string> expected = {"Fake Raw Camera /dev/video0",
+                                               "Fake MJPEG Camera /dev/video1",
+                                               "Fake Wide Camera /dev/video2"};
     EXPECT_EQ(listed(monitor), expected);
 
     GList* devices = gst_device_monitor_get_devices(monitor);
@@ -200,8 +202,8 @@ TEST(FakeCamera, ItsProviderIsTheOnlyOneAndEveryAdvertisedModeShowsTheDisc) {
                 const std::string decoder =
                     std::string("capsfilter caps=\"") + text + "\" !" + (jpeg ? " jpegdec !" : "");
                 Playback run = play(gst_device_create_element(device, nullptr), decoder, false);
-                ASSERT_EQ(run.frames, 1) << deviceText(device) << " in " << text << ": "
-                                         << run.error;
+                ASSERT_EQ(run.frames, 1)
+                    << deviceText(device) << " in " << text << ": " << run.error;
                 EXPECT_EQ(discProblem(run.first), "") << deviceText(device) << " in " << text;
                 gst_sample_unref(run.first);
                 g_free(text);
