@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include "fakecam_test_env.h"
+
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -141,8 +143,18 @@ std::vector<std::string> listed(GstDeviceMonitor* monitor) {
     return texts;
 }
 
-GstDeviceMonitor* videoMonitor() {
+// GStreamer on the private plugin set, whoever started the test.
+void startGst() {
+    for (const char* entry : kGstTestEnvironment) {
+        const std::string text = entry;
+        const size_t equals = text.find('=');
+        setenv(text.substr(0, equals).c_str(), text.substr(equals + 1).c_str(), 1);
+    }
     gst_init(nullptr, nullptr);
+}
+
+GstDeviceMonitor* videoMonitor() {
+    startGst();
     GstDeviceMonitor* monitor = gst_device_monitor_new();
     gst_device_monitor_add_filter(monitor, "Video/Source", nullptr);
     return monitor;
@@ -217,7 +229,7 @@ TEST(FakeCamera, ItsProviderIsTheOnlyOneAndEveryAdvertisedModeShowsTheDisc) {
 }
 
 TEST(FakeCamera, EachKindOpensRunsOrFailsAsItsNameSays) {
-    gst_init(nullptr, nullptr);
+    startGst();
     setenv("VELMORA_FAKE_DROPOUT_SECONDS", "0.4", 1);
     struct Case {
         const char* kind;
