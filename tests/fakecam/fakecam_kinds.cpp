@@ -10,16 +10,16 @@ namespace {
 
 // A new kind of fake camera is one row here.
 const FakeCamKind kKinds[] = {
-    // keyword, display title, modes offered, fault, seconds to open, arrives late
-    {"raw", "Raw", FakeCamModes::Raw43, FakeCamFault::None, 0.0, false},
-    {"mjpeg", "MJPEG", FakeCamModes::Jpeg43, FakeCamFault::None, 0.0, false},
-    {"unopenable", "Unopenable", FakeCamModes::Raw43, FakeCamFault::OpenFails, 0.0, false},
-    {"busy", "Busy", FakeCamModes::Raw43, FakeCamFault::Busy, 0.0, false},
-    {"dropout", "Dropout", FakeCamModes::Raw43, FakeCamFault::Dropout, 0.0, false},
-    {"eos", "EOS", FakeCamModes::Raw43, FakeCamFault::Eos, 0.0, false},
-    {"slow", "Slow", FakeCamModes::Raw43, FakeCamFault::None, 1.5, false},
-    {"wide", "Wide", FakeCamModes::Wide, FakeCamFault::None, 0.0, false},
-    {"late", "Late", FakeCamModes::Raw43, FakeCamFault::None, 0.0, true},
+    // keyword, modes offered, fault, seconds to open, arrives late
+    {"raw", FakeCamModes::Raw43, FakeCamFault::None, 0.0, false},
+    {"mjpeg", FakeCamModes::Jpeg43, FakeCamFault::None, 0.0, false},
+    {"unopenable", FakeCamModes::Raw43, FakeCamFault::OpenFails, 0.0, false},
+    {"busy", FakeCamModes::Raw43, FakeCamFault::Busy, 0.0, false},
+    {"dropout", FakeCamModes::Raw43, FakeCamFault::Dropout, 0.0, false},
+    {"eos", FakeCamModes::Raw43, FakeCamFault::Eos, 0.0, false},
+    {"slow", FakeCamModes::Raw43, FakeCamFault::None, 1.5, false},
+    {"wide", FakeCamModes::Wide, FakeCamFault::None, 0.0, false},
+    {"late", FakeCamModes::Raw43, FakeCamFault::None, 0.0, true},
 };
 
 // One frame size of a camera and the frame rates it runs at there.
@@ -69,6 +69,12 @@ std::string fakeCamKindList() {
     for (const FakeCamKind& kind : kKinds)
         list += (list.empty() ? "" : ", ") + std::string(kind.keyword);
     return list;
+}
+
+std::string fakeCamDisplayName(const FakeCamKind& kind) {
+    std::string word = kind.keyword;
+    word[0] = g_ascii_toupper(word[0]);
+    return "Fake " + word + " Camera";
 }
 
 GstCaps* fakeCamCaps(const FakeCamKind& kind) {

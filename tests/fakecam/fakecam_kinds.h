@@ -25,7 +25,6 @@ enum class FakeCamFault {
 
 struct FakeCamKind {
     const char* keyword; // the word in VELMORA_FAKE_CAMERAS and the element's "kind" property
-    const char* title;   // the word in the display name "Fake <title> Camera"
     FakeCamModes modes;  // the frame formats and sizes offered
     FakeCamFault fault;  // what goes wrong
     double openSeconds;  // how long NULL to READY blocks, in seconds
@@ -37,6 +36,9 @@ const FakeCamKind* fakeCamKind(const char* keyword);
 
 // The keywords of all kinds, comma-separated, for messages.
 std::string fakeCamKindList();
+
+// "Fake <Keyword> Camera", the keyword's first letter in capitals: "Fake Mjpeg Camera".
+std::string fakeCamDisplayName(const FakeCamKind& kind);
 
 // Everything a camera offers, as a real camera's caps list it.
 GstCaps* fakeCamCaps(const FakeCamKind& kind);

@@ -34,7 +34,7 @@ FakeCamProvider* monitoring = nullptr;
 
 GstDevice* makeDevice(const FakeCamEntry& entry) {
     const std::string path = fakeCamPath(entry.index);
-    const std::string name = std::string("Fake ") + entry.kind->title + " Camera";
+    const std::string name = fakeCamDisplayName(*entry.kind);
     GstCaps* caps = fakeCamCaps(*entry.kind);
     GstStructure* properties =
         gst_structure_new("velmorafakecam-proplist", "device.path", G_TYPE_STRING, path.c_str(),

@@ -193,7 +193,7 @@ TEST(FakeCamera, ItsProviderIsTheOnlyOneAndEveryAdvertisedModeShowsTheDisc) {
 
     // The late camera is not there before anyone monitors.
     const std::vector<std::string> expected = {"Fake Raw Camera /dev/video0",
-                                               "Fake MJPEG Camera /dev/video1",
+                                               "Fake Mjpeg Camera /dev/video1",
                                                "Fake Wide Camera /dev/video2"};
     EXPECT_EQ(listed(monitor), expected);
 
@@ -250,7 +250,7 @@ TEST(FakeCamera, EachKindOpensRunsOrFailsAsItsNameSays) {
         {"busy", 0, resourceError(GST_RESOURCE_ERROR_BUSY, "Device '/dev/video7' is busy"), false,
          0},
         {"eos", 0, "", true, 0},
-        // 0.4 s at 30 frames a second, then gone.
+        // 0.4 s at 30 frames a second, then gone; last, as its device stays gone afterwards.
         {"dropout", 12, kReadError, false, 0},
     };
     for (const Case& c : cases) {
