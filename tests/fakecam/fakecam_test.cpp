@@ -45,13 +45,12 @@ std::string errorText(GstMessage* message) {
     return text;
 }
 
-// Plays source into a grey-level frame sink; stops at the first frame unless toTheEnd, and
-// always at an error or end-of-stream.
-Playback play(GstElement* source, const std::string& decoder, bool toTheEnd) {
+// Plays source through the elements in middle (each followed by "!") into a grey-level frame
+// sink; stops at the first frame unless toTheEnd, and always at an error or end-of-stream.
+Playback play(GstElement* source, const std::string& middle, bool toTheEnd) {
     GstElement* pipeline = gst_pipeline_new(nullptr);
     GstElement* tail = gst_parse_bin_from_description(
-        (decoder + " videoconvert ! video/x-raw,format=GRAY8 ! appsink name=out sync=false")
-            .c_str(),
+        (middle + " videoconvert ! video/x-raw,format=GRAY8 ! appsink name=out sync=false").c_str(),
         TRUE, nullptr);
     gst_bin_add_many(GST_BIN(pipeline), source, tail, nullptr);
     EXPECT_TRUE(gst_element_link(source, tail));
@@ -73,9 +72,11 @@ Playback play(GstElement* source, const std::string& decoder, bool toTheEnd) {
         }
         GstMessage* message = gst_bus_pop_filtered(
             bus, static_cast<GstMessageType>(GST_MESSAGE_ERROR | GST_MESSAGE_EOS));
-        if (message && GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR)
+        if (message && GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR) {
             run.error = errorText(message);
-        else if (message)
+            EXPECT_EQ(GST_MESSAGE_SRC(message), GST_OBJECT(source))
+                << run.error << ": posted by an element inside the camera, not the camera";
+        } else if (message)
             run.ended = true;
         if (message)
             gst_message_unref(message);
@@ -211,9 +212,9 @@ TEST(FakeCamera, ItsProviderIsTheOnlyOneAndEveryAdvertisedModeShowsTheDisc) {
                                         gst_value_list_get_value(rates, r));
                 gchar* text = gst_caps_to_string(fixed);
                 const bool jpeg = gst_structure_has_name(mode, "image/jpeg");
-                const std::string decoder =
+                const std::string middle =
                     std::string("capsfilter caps=\"") + text + "\" !" + (jpeg ? " jpegdec !" : "");
-                Playback run = play(gst_device_create_element(device, nullptr), decoder, false);
+                Playback run = play(gst_device_create_element(device, nullptr), middle, false);
                 ASSERT_EQ(run.frames, 1)
                     << deviceText(device) << " in " << text << ": " << run.error;
                 EXPECT_EQ(discProblem(run.first), "") << deviceText(device) << " in " << text;
@@ -295,6 +296,10 @@ TEST(FakeCamera, AMonitorSeesTheLateCameraArriveAndTheDroppedOneGo) {
     if (run.first)
         gst_sample_unref(run.first);
     EXPECT_EQ(nextChange(monitor), "removed Fake Dropout Camera /dev/video1");
+    Playback again = play(fakeCamera("dropout", "/dev/video1"), "", false);
+    EXPECT_EQ(again.error,
+              resourceError(GST_RESOURCE_ERROR_OPEN_READ_WRITE, "Cannot open device '/dev/video1'"))
+        << "a camera that dropped out cannot be opened again";
 
     // Gone for good; the late camera stays, whether monitored or probed afresh.
     const std::vector<std::string> after = {"Fake Raw Camera /dev/video0",
