@@ -1,0 +1,185 @@
+// The fake camera devices and their provider. Monitoring adds the listed cameras at once, the
+// late ones after their delay on a thread of the provider's own, and removes a camera that drops
+// out; probing answers the same list as it stands at that moment.
+#include "fakecam_provider.h"
+
+#include "fakecam_kinds.h"
+
+#include <mutex>
+#include <vector>
+
+struct _FakeCamDevice {
+    GstDevice parent;
+    const FakeCamKind* kind; // never null
+    int index;               // the N of /dev/videoN
+};
+
+G_DEFINE_TYPE(FakeCamDevice, fakecam_device, GST_TYPE_DEVICE)
+
+struct _FakeCamProvider {
+    GstDeviceProvider parent;
+    GThread* lateThread; // adds the late cameras; null when there are none to wait for
+    GMutex lock;         // guards stopping
+    GCond wake;          // signalled when stopping is set
+    bool stopping;       // tells the late thread to give up waiting
+};
+
+G_DEFINE_TYPE(FakeCamProvider, fakecam_provider, GST_TYPE_DEVICE_PROVIDER)
+
+namespace {
+
+// The provider while it is monitoring (it is a singleton), for the dropout's removal.
+std::mutex monitoringLock;
+FakeCamProvider* monitoring = nullptr;
+
+GstDevice* makeDevice(const FakeCamEntry& entry) {
+    const std::string path = fakeCamPath(entry.index);
+    const std::string name = fakeCamDisplayName(*entry.kind);
+    GstCaps* caps = fakeCamCaps(*entry.kind);
+    GstStructure* properties =
+        gst_structure_new("velmorafakecam-proplist", "device.path", G_TYPE_STRING, path.c_str(),
+                          "api.v4l2.path", G_TYPE_STRING, path.c_str(), "velmora.fakecam.kind",
+                          G_TYPE_STRING, entry.kind->keyword, nullptr);
+    auto* device = FAKECAM_DEVICE(g_object_new(FAKECAM_TYPE_DEVICE, "display-name", name.c_str(),
+                                               "caps", caps, "device-class", "Video/Source",
+                                               "properties", properties, nullptr));
+    gst_caps_unref(caps);
+    gst_structure_free(properties);
+    device->kind = entry.kind;
+    device->index = entry.index;
+    return GST_DEVICE(device);
+}
+
+// The listed cameras that are here now; with late false, those that are always here.
+std::vector<FakeCamEntry> presentEntries(bool late) {
+    std::vector<FakeCamEntry> present;
+    for (const FakeCamEntry& entry : fakeCamEntries())
+        if (entry.kind->arrivesLate == late && !fakeCamDroppedOut(fakeCamPath(entry.index)))
+            present.push_back(entry);
+    return present;
+}
+
+GList* probe(GstDeviceProvider*) {
+    std::vector<FakeCamEntry> entries;
+    for (const FakeCamEntry& entry : fakeCamEntries()) {
+        const bool here = !entry.kind->arrivesLate || fakeCamSecondsUntilLate() == 0.0;
+        if (here && !fakeCamDroppedOut(fakeCamPath(entry.index)))
+            entries.push_back(entry);
+    }
+    GList* devices = nullptr;
+    for (const FakeCamEntry& entry : entries)
+        devices = g_list_append(devices, gst_object_ref_sink(makeDevice(entry)));
+    return devices;
+}
+
+// Waits out the late cameras' delay, unless monitoring stops first, then adds them.
+gpointer addLateCameras(gpointer data) {
+    auto* self = FAKECAM_PROVIDER(data);
+    g_mutex_lock(&self->lock);
+    for (;;) {
+        const double seconds = fakeCamSecondsUntilLate();
+        if (self->stopping || seconds == 0.0)
+            break;
+        g_cond_wait_until(&self->wake, &self->lock,
+                          g_get_monotonic_time() + static_cast<gint64>(seconds * 1e6) + 1);
+    }
+    const bool add = !self->stopping;
+    g_mutex_unlock(&self->lock);
+    if (add)
+        for (const FakeCamEntry& entry : presentEntries(true))
+            gst_device_provider_device_add(GST_DEVICE_PROVIDER(self), makeDevice(entry));
+    return nullptr;
+}
+
+gboolean start(GstDeviceProvider* provider) {
+    auto* self = FAKECAM_PROVIDER(provider);
+    fakeCamStartLateClock();
+    // Each is announced as added on the provider's bus, which the monitor passes on.
+    for (const FakeCamEntry& entry : presentEntries(false))
+        gst_device_provider_device_add(provider, makeDevice(entry));
+    self->stopping = false;
+    if (!presentEntries(true).empty())
+        self->lateThread = g_thread_new("fakecam-late", addLateCameras, self);
+    std::lock_guard<std::mutex> hold(monitoringLock);
+    monitoring = self;
+    return TRUE;
+}
+
+void stop(GstDeviceProvider* provider) {
+    auto* self = FAKECAM_PROVIDER(provider);
+    {
+        std::lock_guard<std::mutex> hold(monitoringLock);
+        monitoring = nullptr;
+    }
+    g_mutex_lock(&self->lock);
+    self->stopping = true;
+    g_cond_broadcast(&self->wake);
+    g_mutex_unlock(&self->lock);
+    if (self->lateThread)
+        g_thread_join(self->lateThread);
+    self->lateThread = nullptr;
+}
+
+GstElement* createElement(GstDevice* device, const gchar* name) {
+    auto* self = FAKECAM_DEVICE(device);
+    GstElement* element = gst_element_factory_make("velmorafakecamsrc", name);
+    if (element)
+        g_object_set(element, "kind", self->kind->keyword, "device",
+                     fakeCamPath(self->index).c_str(), nullptr);
+    return element;
+}
+
+void finalizeProvider(GObject* object) {
+    auto* self = FAKECAM_PROVIDER(object);
+    g_mutex_clear(&self->lock);
+    g_cond_clear(&self->wake);
+    G_OBJECT_CLASS(fakecam_provider_parent_class)->finalize(object);
+}
+
+} // namespace
+
+void fakeCamDeviceGone(const std::string& path) {
+    fakeCamMarkDroppedOut(path);
+    std::lock_guard<std::mutex> hold(monitoringLock);
+    if (!monitoring)
+        return;
+    // The removal must name the very device object the provider added.
+    GstDeviceProvider* provider = GST_DEVICE_PROVIDER(monitoring);
+    GstDevice* gone = nullptr;
+    GST_OBJECT_LOCK(provider);
+    for (GList* item = provider->devices; item && !gone; item = item->next)
+        if (fakeCamPath(FAKECAM_DEVICE(item->data)->index) == path)
+            gone = GST_DEVICE(gst_object_ref(item->data));
+    GST_OBJECT_UNLOCK(provider);
+    if (gone) {
+        gst_device_provider_device_remove(provider, gone);
+        gst_object_unref(gone);
+    }
+}
+
+static void fakecam_device_class_init(FakeCamDeviceClass* klass) {
+    GST_DEVICE_CLASS(klass)->create_element = createElement;
+}
+
+static void fakecam_device_init(FakeCamDevice* self) {
+    self->kind = fakeCamKind("raw");
+    self->index = 0;
+}
+
+static void fakecam_provider_class_init(FakeCamProviderClass* klass) {
+    G_OBJECT_CLASS(klass)->finalize = finalizeProvider;
+    auto* providerClass = GST_DEVICE_PROVIDER_CLASS(klass);
+    providerClass->probe = probe;
+    providerClass->start = start;
+    providerClass->stop = stop;
+    gst_device_provider_class_set_static_metadata(
+        providerClass, "Velmora fake camera provider", "Video/Source",
+        "Lists the fake cameras named in VELMORA_FAKE_CAMERAS", "Velmora developers");
+}
+
+static void fakecam_provider_init(FakeCamProvider* self) {
+    g_mutex_init(&self->lock);
+    g_cond_init(&self->wake);
+    self->lateThread = nullptr;
+    self->stopping = false;
+}
