@@ -34,8 +34,13 @@ class DeviceMoniker final : public IMoniker, protected capture::Counted {
             return E_INVALIDARG;
         if (iid != IID_IBaseFilter && iid != IID_IUnknown)
             return E_NOINTERFACE;
+        // Cameras plugged in later come after those listed now: a device from before the bars
+        // may give way to them.
+        const bool followsCameras =
+            index == 0 || (*order)[index]->kind != capture::SourceSpec::Kind::ColourBars;
         capture::SourceFilter* filter = capture::newSourceFilter(
-            std::vector<SourcePtr>(order->begin() + static_cast<long>(index), order->end()));
+            std::vector<SourcePtr>(order->begin() + static_cast<long>(index), order->end()),
+            followsCameras);
         if (!filter)
             return E_FAIL;
         const HRESULT result = static_cast<IBaseFilter*>(filter)->QueryInterface(iid, object);

@@ -39,9 +39,9 @@ bool sameDevice(GstDevice* a, GstDevice* b) {
 
 } // namespace
 
-SourceFallback::SourceFallback(std::vector<SourcePtr> order, GstElement* output)
-    : followsCameras(!order.empty() && order.front()->kind != SourceSpec::Kind::ColourBars),
-      output(GST_ELEMENT(gst_object_ref(output))) {
+SourceFallback::SourceFallback(std::vector<SourcePtr> order, bool followsCameras,
+                               GstElement* output)
+    : followsCameras(followsCameras), output(GST_ELEMENT(gst_object_ref(output))) {
     for (SourcePtr& spec : order)
         entries.push_back({std::move(spec), nullptr});
 }
@@ -77,13 +77,15 @@ void SourceFallback::stop() {
 
 void SourceFallback::step(gint64 now, const std::vector<SourcePtr>& added,
                           const std::vector<GstDevice*>& removed) {
+    // What the sources said comes first: a camera that failed and was then unplugged is given
+    // up for its failure.
+    for (size_t i = 0; i < entries.size(); ++i)
+        watch(i);
     if (followsCameras)
         for (const SourcePtr& camera : added)
             join(camera);
     for (GstDevice* device : removed)
         leave(device);
-    for (size_t i = 0; i < entries.size(); ++i)
-        watch(i);
     choose();
     openWhatIsNeeded(now);
 }

@@ -156,7 +156,7 @@ void SourceFilter::graphRuns() {
     fallback->start(width, height);
 }
 
-SourceFilter* newSourceFilter(std::vector<SourcePtr> order) {
+SourceFilter* newSourceFilter(std::vector<SourcePtr> order, bool followsCameras) {
     GstElement* output = gst_element_factory_make("appsrc", nullptr);
     if (!output)
         return nullptr;
@@ -165,7 +165,7 @@ SourceFilter* newSourceFilter(std::vector<SourcePtr> order) {
     g_object_set(output, "is-live", TRUE, "format", GST_FORMAT_TIME, "do-timestamp", TRUE,
                  "max-buffers", static_cast<guint64>(2), "block", FALSE, nullptr);
     gst_util_set_object_arg(G_OBJECT(output), "leaky-type", "downstream");
-    auto fallback = std::make_shared<SourceFallback>(std::move(order), output);
+    auto fallback = std::make_shared<SourceFallback>(std::move(order), followsCameras, output);
     return new SourceFilter(output, std::move(fallback));
 }
 

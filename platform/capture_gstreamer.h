@@ -178,8 +178,10 @@ class SourceFilter final : public Filter, public IAMStreamConfig {
 // element they need.
 Filter* newSampleGrabber();
 Filter* newNullRenderer();
-// A capture source showing the best of the sources in order, best first.
-SourceFilter* newSourceFilter(std::vector<std::shared_ptr<const SourceSpec>> order);
+// A capture source showing the best of the sources in order, best first; cameras plugged in
+// while it runs join them when followsCameras is set.
+SourceFilter* newSourceFilter(std::vector<std::shared_ptr<const SourceSpec>> order,
+                              bool followsCameras);
 
 // A bin made from a launch description, with a reference of our own; its unlinked pads become
 // ghost pads when ghostPads is set. Null with GStreamer's message in error.

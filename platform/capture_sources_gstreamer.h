@@ -93,8 +93,9 @@ class OpenSource {
 // the capture layer's own thread once started.
 class SourceFallback : public std::enable_shared_from_this<SourceFallback> {
   public:
-    // order: the sources, best first; output: the appsrc of the capture source.
-    SourceFallback(std::vector<SourcePtr> order, GstElement* output);
+    // order: the sources, best first; followsCameras: cameras plugged in join it; output: the
+    // appsrc of the capture source.
+    SourceFallback(std::vector<SourcePtr> order, bool followsCameras, GstElement* output);
     ~SourceFallback();
 
     // Starts opening sources, their frames brought to width x height. Once; later calls do

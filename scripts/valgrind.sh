@@ -9,6 +9,12 @@ velmora_install $VELMORA_BUILD_PACKAGES $VELMORA_RUN_PACKAGES $VELMORA_TEST_PACK
 velmora_build "$VELMORA_ROOT/build-test" -DCMAKE_BUILD_TYPE=Debug
 cd "$VELMORA_ROOT/build-test"
 export SDL_VIDEODRIVER=dummy DISPLAY=
+# The tests' own plugin set, as CTest gives it: only the fake cameras, never a real one.
+plugins="$PWD/tests/gst-plugins" fakecam="$PWD/tests/fakecam-plugin"
+export GST_PLUGIN_SYSTEM_PATH="$plugins" GST_PLUGIN_SYSTEM_PATH_1_0="$plugins" \
+    GST_PLUGIN_PATH="$fakecam" GST_PLUGIN_PATH_1_0="$fakecam" \
+    GST_REGISTRY="$PWD/tests/gst-registry.bin" GST_REGISTRY_1_0="$PWD/tests/gst-registry.bin" \
+    VELMORA_VIDEO_SOURCE="videotestsrc pattern=black"
 failed=0
 for name in $(ctest -N -L unit | sed -n 's/^ *Test *#[0-9]*: *//p'); do
     test=$(find tests -name "$name" -type f -perm -u+x | head -n 1)

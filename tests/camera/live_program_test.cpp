@@ -5,7 +5,9 @@
 #include <X11/keysym.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 using namespace harness;
 
@@ -90,6 +92,138 @@ TEST(LiveProgram, EndingWhileCapturingGivesStatusZeroEveryTime) {
             for (int tries = 0; tries < 50 && countTitled("Velmora") > 0; ++tries)
                 pause(0.05);
         }
+    }
+}
+
+} // namespace
+
+namespace {
+
+// What the program shows, told from three dots: dot 0 at the top left, the top right one and
+// the one nearest the centre.
+enum class Shown { Nothing, Black, ColourBars, Camera, CyanCamera };
+
+const char* nameOf(Shown shown) {
+    switch (shown) {
+    case Shown::Black:
+        return "black dots";
+    case Shown::ColourBars:
+        return "colour bars";
+    case Shown::Camera:
+        return "a fake camera's disc on white";
+    case Shown::CyanCamera:
+        return "the dropping-out camera's disc on cyan";
+    default:
+        return "something else";
+    }
+}
+
+Shown look(const std::vector<Rgb>& pixels) {
+    if (pixels.size() != 800u * 600)
+        return Shown::Nothing;
+    const Rgb& corner = pixels[7 * 800 + 10];
+    const Rgb& right = pixels[7 * 800 + 790];
+    const Rgb& centre = pixels[307 * 800 + 410];
+    auto black = [](const Rgb& p) { return p.r == 0 && p.g == 0 && p.b == 0; };
+    auto dark = [](const Rgb& p) { return p.r < 80 && p.g < 80 && p.b < 128; };
+    if (black(corner) && black(centre))
+        return Shown::Black;
+    // Mirrored, the bars' blue right edge is at the left of the screen, their white at the right.
+    if (corner.b > 150 && corner.r < 60 && corner.g < 60 && right.r > 150 && right.g > 150 &&
+        right.b > 150)
+        return Shown::ColourBars;
+    if (dark(centre) && corner.g > 200 && corner.b > 200)
+        return corner.r > 230 ? Shown::Camera : Shown::CyanCamera;
+    return Shown::Nothing;
+}
+
+// Width over height of the dark part of the picture: the fake camera's disc.
+double darkShape(const std::vector<Rgb>& pixels) {
+    int left = 800, right = -1, top = 600, bottom = -1;
+    for (int y = 0; y < 600; ++y)
+        for (int x = 0; x < 800; ++x) {
+            const Rgb& p = pixels[static_cast<size_t>(y * 800 + x)];
+            if (p.r < 100 && p.g < 100 && p.b < 100) {
+                left = std::min(left, x);
+                right = std::max(right, x);
+                top = std::min(top, y);
+                bottom = std::max(bottom, y);
+            }
+        }
+    return bottom > top ? static_cast<double>(right - left + 1) / (bottom - top + 1) : 0;
+}
+
+std::vector<std::string> linesOf(const std::string& text) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+        lines.push_back(text.substr(start, end - start));
+    return lines;
+}
+
+// The fake cameras, alone and together: what comes on screen, in order, and the one line on
+// standard error for each source given up or taken over.
+TEST(LiveProgram, EachCameraIsShownOrGivenUpInTurn) {
+    struct Case {
+        std::string cameras;
+        std::vector<Shown> pictures;
+        std::vector<std::string> lines; // each a part of one line, in order
+    };
+    const std::string busy = "velmora: camera \"Fake Busy Camera\" (/dev/video0) is busy";
+    const Case cases[] = {
+        {"raw", {Shown::Camera}, {}},
+        {"mjpeg", {Shown::Camera}, {}},
+        {"wide", {Shown::Camera}, {}},
+        {"slow", {Shown::Black, Shown::Camera}, {}},
+        {"busy", {Shown::ColourBars}, {busy + "; showing colour bars"}},
+        {"unopenable",
+         {Shown::ColourBars},
+         {"velmora: camera \"Fake Unopenable Camera\" (/dev/video0) could not be opened: "}},
+        {"eos",
+         {Shown::ColourBars},
+         {"velmora: camera \"Fake Eos Camera\" (/dev/video0) ended before its first picture; "
+          "showing colour bars"}},
+        {"busy,raw", {Shown::Camera}, {busy + "; trying the next source"}},
+        {"dropout", {Shown::CyanCamera, Shown::ColourBars}, {"Dropout Camera\" (/dev/video0) stopped: "}},
+        {"dropout,raw",
+         {Shown::CyanCamera, Shown::Camera},
+         {"velmora: camera \"Fake Dropout Camera\" (/dev/video0) stopped: "}},
+        {"late",
+         {Shown::ColourBars, Shown::Camera},
+         {"velmora: now showing camera \"Fake Late Camera\" (/dev/video0)"}},
+    };
+    for (const Case& c : cases) {
+        Program program({"window"}, {"VELMORA_VIDEO_SOURCE=", "VELMORA_FAKE_CAMERAS=" + c.cameras,
+                                     "VELMORA_FAKE_DROPOUT_SECONDS=3",
+                                     "VELMORA_FAKE_LATE_SECONDS=3"});
+        const Window window = findTitled("Velmora", kStartSeconds);
+        ASSERT_NE(window, 0u) << c.cameras;
+        std::vector<Rgb> pixels;
+        for (const Shown wanted : c.pictures) {
+            Shown seen = Shown::Nothing;
+            int width = 0, height = 0;
+            for (int tries = 0; tries < 300 && seen != wanted; ++tries) {
+                pause(0.05);
+                pixels = grab(window, width, height);
+                seen = look(pixels);
+            }
+            EXPECT_EQ(seen, wanted) << c.cameras << ": expected " << nameOf(wanted) << ", saw "
+                                    << nameOf(seen);
+        }
+        if (c.cameras == "wide") {
+            savePng(window, "fake-camera-wide.png");
+            const double shape = darkShape(pixels);
+            EXPECT_TRUE(shape > 0.85 && shape < 1.18)
+                << "a 16:9 camera's disc stays round: width / height " << shape;
+        }
+        pressKey(window, XK_Escape);
+        const Outcome outcome = program.wait(5);
+        EXPECT_TRUE(outcome.exited && outcome.status == 0) << c.cameras << ": Escape ends it";
+        const std::vector<std::string> said = linesOf(outcome.stderrText);
+        EXPECT_EQ(said.size(), c.lines.size()) << c.cameras << ": said\n" << outcome.stderrText;
+        for (size_t i = 0; i < said.size() && i < c.lines.size(); ++i)
+            EXPECT_NE(said[i].find(c.lines[i]), std::string::npos)
+                << c.cameras << ": line " << i << " is " << said[i];
     }
 }
 

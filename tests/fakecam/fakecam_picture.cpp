@@ -40,7 +40,15 @@ bool inDisc(int x, int y, int width, int height) {
     return dx * dx + dy * dy <= radius * radius;
 }
 
-void drawPicture(GstVideoFrame* frame) {
+// The chroma of the picture's white: neutral, or light cyan for a camera that drops out, so that
+// a test can tell its last picture from the next camera's.
+struct Tint {
+    guint8 u, v;
+};
+const Tint kNeutral = {kGrey, kGrey};
+const Tint kCyan = {176, 96};
+
+void drawPicture(GstVideoFrame* frame, Tint tint) {
     const int width = GST_VIDEO_FRAME_WIDTH(frame);
     const int height = GST_VIDEO_FRAME_HEIGHT(frame);
     // Black and white in the frame's luma range: full for JPEG, 16 to 235 otherwise.
@@ -56,7 +64,7 @@ void drawPicture(GstVideoFrame* frame) {
         for (int x = 0; x < width; ++x) {
             if (packed) {
                 row[2 * x] = lumaAt(x, y);
-                row[2 * x + 1] = kGrey;
+                row[2 * x + 1] = x % 2 == 0 ? tint.u : tint.v;
             } else {
                 row[x] = lumaAt(x, y);
             }
@@ -66,7 +74,8 @@ void drawPicture(GstVideoFrame* frame) {
         auto* data = static_cast<guint8*>(GST_VIDEO_FRAME_PLANE_DATA(frame, plane));
         const int planeStride = GST_VIDEO_FRAME_PLANE_STRIDE(frame, plane);
         for (int y = 0; y < GST_VIDEO_FRAME_COMP_HEIGHT(frame, plane); ++y)
-            std::memset(data + y * planeStride, kGrey, GST_VIDEO_FRAME_COMP_WIDTH(frame, plane));
+            std::memset(data + y * planeStride, plane == 1 ? tint.u : tint.v,
+                        GST_VIDEO_FRAME_COMP_WIDTH(frame, plane));
     }
 }
 
@@ -129,7 +138,8 @@ gboolean setCaps(GstBaseSrc* source, GstCaps* caps) {
     GstBuffer* wrapped = gst_buffer_new_wrapped_full(GstMemoryFlags(0), self->frame, info.size, 0,
                                                      info.size, nullptr, nullptr);
     gst_video_frame_map(&frame, &info, wrapped, GST_MAP_WRITE);
-    drawPicture(&frame);
+    const bool dropsOut = self->kind && self->kind->fault == FakeCamFault::Dropout;
+    drawPicture(&frame, dropsOut ? kCyan : kNeutral);
     gst_video_frame_unmap(&frame);
     gst_buffer_unref(wrapped);
     gst_base_src_set_blocksize(source, info.size);
