@@ -42,6 +42,10 @@ void catchStopSignals() {
     sigaction(SIGTERM, &action, nullptr);
 }
 
-bool stopRequested() { return requested != 0; }
+bool stopRequested() {
+    return requested != 0;
+}
 
-int stopSignalFd() { return wakeRead; }
+int stopSignalFd() {
+    return wakeRead;
+}

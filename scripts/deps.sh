@@ -53,8 +53,11 @@ velmora_progress() {
     progress_watch=$2
     shift 2
     progress_status=$(mktemp)
+    # Debian's default awk, mawk, reads a pipe in large blocks unless told to take lines as they come.
+    progress_awk=awk
+    if awk -W version 2>/dev/null | grep -q mawk; then progress_awk="awk -W interactive"; fi
     { "$@" 2>&1; echo $? >"$progress_status"; } | tee "$progress_log" |
-        awk "function say(text) { print \"velmora: \" text; fflush() } $progress_watch"
+        $progress_awk "function say(text) { print \"velmora: \" text; fflush() } $progress_watch"
     set -- "$(cat "$progress_status")"
     rm -f "$progress_status"
     return "$1"
@@ -98,7 +101,7 @@ velmora_build() {
 velmora_keep_saying() {
     keep_saying_what=$1
     shift
-    (while sleep 30; do echo "velmora: still $keep_saying_what"; done) &
+    (while sleep 30 >/dev/null 2>&1; do echo "velmora: still $keep_saying_what"; done) &
     keep_saying_ticker=$!
     keep_saying_status=0
     "$@" || keep_saying_status=$?

@@ -74,10 +74,18 @@ void* operator new[](size_t size) {
 }
 // The C library's own release, the pair of the __libc_malloc above: GCC takes a plain free of
 // what operator new returned for a mismatched pair once it inlines these.
-void operator delete(void* block) noexcept { __libc_free(block); }
-void operator delete[](void* block) noexcept { __libc_free(block); }
-void operator delete(void* block, size_t) noexcept { __libc_free(block); }
-void operator delete[](void* block, size_t) noexcept { __libc_free(block); }
+void operator delete(void* block) noexcept {
+    __libc_free(block);
+}
+void operator delete[](void* block) noexcept {
+    __libc_free(block);
+}
+void operator delete(void* block, size_t) noexcept {
+    __libc_free(block);
+}
+void operator delete[](void* block, size_t) noexcept {
+    __libc_free(block);
+}
 
 namespace {
 
