@@ -63,8 +63,8 @@ velmora_progress() {
     return "$1"
 }
 
-# Configures and builds a build tree, saying each step and the build's progress every 10 %; the
-# tools' full output is in DIR.log and shown when a step fails.
+# Configures and builds a build tree, saying each step and the build's progress every 10 % (and
+# every 30 s, for a long link); the tools' full output is in DIR.log and shown when a step fails.
 velmora_build() {
     dir=$1
     shift
@@ -78,7 +78,7 @@ velmora_build() {
         return 1
     fi
     # Make prints "[ 45%] ...", Ninja "[12/80] ...": either becomes a percentage.
-    if ! velmora_progress "$log.build" '
+    if ! velmora_keep_saying "building $name" velmora_progress "$log.build" '
             /^\[ *[0-9]+%\]/ { match($0, /[0-9]+/); report(substr($0, RSTART, RLENGTH) + 0) }
             /^\[[0-9]+\/[0-9]+\]/ { split(substr($0, 2, index($0, "]") - 2), n, "/"); report(int(100 * n[1] / n[2])) }
             function report(percent) {
