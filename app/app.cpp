@@ -10,6 +10,7 @@
 #include "draw/render.h"
 #include "draw/view.h"
 #include "platform/message_box.h"
+#include "platform/stop_signals.h"
 
 #include <SDL.h>
 
@@ -78,6 +79,9 @@ void chooseDisplayMode(SceneState& state, int argc, char** argv) {
         state.fullscreen = false;
     else
         MessageBoxA(nullptr, kWrongArgument, "Error", MB_OK);
+    // SIGINT or SIGTERM while the notice was open ends the program before any display opens.
+    if (stopRequested())
+        quitApp(0);
 }
 
 int runApp(int argc, char** argv) {

@@ -4,6 +4,7 @@
 #include "app/scene_state.h"
 #include "dots/dot.h"
 #include "dots/homing.h"
+#include "platform/stop_signals.h"
 
 #include <cstring>
 
@@ -43,6 +44,9 @@ void onButtonUp(uint8_t button) {
 } // namespace
 
 void pollEvents() {
+    // SIGINT or SIGTERM ends the program as closing the window does.
+    if (stopRequested())
+        quitApp(0);
     SDL_Event event;
     while (SDL_PollEvent(&event)) {
         switch (event.type) {

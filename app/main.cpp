@@ -1,5 +1,62 @@
+// The program's entry: answers --help and --version on standard output without opening anything,
+// otherwise takes over SIGINT and SIGTERM and runs the program.
 #include "app/app.h"
+#include "platform/stop_signals.h"
 
 #include <SDL.h>
 
-int main(int argc, char** argv) { return runApp(argc, argv); }
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+const char kUsage[] =
+    "Usage: velmora [fullscreen | window]\n"
+    "       velmora --help | -h | --version\n"
+    "\n"
+    "Shows the webcam's picture, upright and mirrored, as 1620 dots you can push around.\n"
+    "\n"
+    "Arguments:\n"
+    "  fullscreen    fill the screen (the default)\n"
+    "  window        an 800 x 600 window titled \"Velmora\"\n"
+    "  --help, -h    print this help and exit\n"
+    "  --version     print the version and exit\n"
+    "Any other first argument shows a notice, then runs full screen; further arguments are\n"
+    "ignored.\n"
+    "\n"
+    "Keys and mouse:\n"
+    "  left button, held     pull the dots towards the pointer\n"
+    "  right button, held    push the dots away\n"
+    "  Shift, held           make the pull or push 500 times stronger\n"
+    "  Enter                 glide every dot home\n"
+    "  Space                 switch between colour dots and halftone discs\n"
+    "  Escape                quit\n"
+    "\n"
+    "Environment:\n"
+    "  VELMORA_VIDEO_SOURCE  a GStreamer source to show instead of the first camera,\n"
+    "                        for example 'v4l2src device=/dev/video2'\n"
+    "  SDL_VIDEODRIVER       SDL's video driver; x11 when not set\n"
+    "  DISPLAY               the X display to open\n";
+
+// Prints text on standard output; status 0 when it all got there, else 1 with one line saying so.
+int printAndExit(const char* text) {
+    std::fputs(text, stdout);
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        std::perror("velmora: cannot write to standard output");
+        return 1;
+    }
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const char* first = argc >= 2 ? argv[1] : "";
+    if (std::strcmp(first, "--help") == 0 || std::strcmp(first, "-h") == 0)
+        return printAndExit(kUsage);
+    if (std::strcmp(first, "--version") == 0)
+        return printAndExit("velmora " VELMORA_VERSION "\n");
+    // Before anything opens, so that SIGINT and SIGTERM end the program cleanly at any moment.
+    catchStopSignals();
+    return runApp(argc, argv);
+}

@@ -2,6 +2,7 @@
 // for the OK button, run by its own event loop on its own display connection, so that nothing of
 // it is left once the call returns and the caller opens its own window.
 #include "platform/message_box.h"
+#include "platform/stop_signals.h"
 #include "platform/utf8.h"
 
 #include <X11/Xatom.h>
@@ -516,16 +517,19 @@ void RunBox(Box& box, const char* text, const char* caption) {
     SetProperties(box, caption);
     XMapWindow(box.display, box.button);
     XMapWindow(box.display, box.window);
-    while (!box.closed && !box.connectionLost) {
+    // SIGINT or SIGTERM closes the box as the user would, and the caller then sees the request.
+    while (!box.closed && !box.connectionLost && !stopRequested()) {
         // XNextEvent would crash on a broken connection once the handlers return, so it is only
-        // called for an event already queued; the waiting is done here.
+        // called for an event already queued; the waiting is done here, on the server's
+        // connection and on the stop request (poll skips a descriptor of -1).
         if (XPending(box.display) > 0) {
             XEvent event;
             XNextEvent(box.display, &event);
             HandleEvent(box, event);
         } else if (!box.connectionLost) {
-            pollfd server{ConnectionNumber(box.display), POLLIN, 0};
-            poll(&server, 1, -1);
+            pollfd waits[] = {{ConnectionNumber(box.display), POLLIN, 0},
+                              {stopSignalFd(), POLLIN, 0}};
+            poll(waits, 2, -1);
         }
     }
 }

@@ -1,11 +1,14 @@
-# Debian packages the project needs, and a function that installs whichever of them are missing.
-# Sourced by the run and test scripts; quiet when everything is already there.
+# Debian packages the project needs, a function that installs whichever of them are missing and
+# one that configures and builds a build tree. Sourced by the run and test scripts; quiet about
+# packages when everything is already there, and never silent for long while they work: both
+# say each step and show the progress of the long ones, keeping the full output in a log that is
+# shown when the step fails.
 
 VELMORA_BUILD_PACKAGES="cmake g++ make pkg-config libsdl1.2-dev libgl-dev libglu1-mesa-dev
   libx11-dev libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev"
 VELMORA_RUN_PACKAGES="gstreamer1.0-plugins-base gstreamer1.0-plugins-good libgl1-mesa-dri"
 VELMORA_TEST_PACKAGES="libgtest-dev libgmock-dev xvfb xauth xdotool libxtst-dev imagemagick
-  desktop-file-utils man-db libbenchmark-dev clang libclang-rt-14-dev"
+  desktop-file-utils man-db appstream lintian libbenchmark-dev clang libclang-rt-14-dev"
 
 # Installs the named packages that are not installed yet; prints nothing if none is missing.
 velmora_install() {
@@ -27,20 +30,81 @@ velmora_install() {
         sudo_cmd=""
     fi
     echo "velmora: installing$missing"
-    $sudo_cmd env DEBIAN_FRONTEND=noninteractive apt-get update -qq >/dev/null || return 1
+    log="${TMPDIR:-/tmp}/velmora-install.log"
+    echo "velmora: reading the package lists"
     # shellcheck disable=SC2086
-    $sudo_cmd env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $missing >/dev/null || return 1
+    if ! velmora_progress "$log" '' \
+        $sudo_cmd env DEBIAN_FRONTEND=noninteractive apt-get update -q ||
+        ! velmora_progress "$log" '
+            /^Get:/ { if (got++ % 25 == 0) say("downloading packages (" got " so far)") }
+            /^Setting up / { if (set++ % 25 == 0) say("setting up packages (" set " so far)") }' \
+            $sudo_cmd env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends $missing; then
+        cat "$log" >&2
+        echo "velmora: installing$missing failed (log: $log)" >&2
+        return 1
+    fi
 }
 
-# Configures and builds a build tree quietly; shows the tool's output only when it fails.
+# Runs a command with its output in a log, while an awk program reads that output and says what
+# is going on through say(text), which prints "velmora: text" at once. Returns the command's status.
+# (Shell functions share their variables, hence the long names.)
+velmora_progress() {
+    progress_log=$1
+    progress_watch=$2
+    shift 2
+    progress_status=$(mktemp)
+    # Debian's default awk, mawk, reads a pipe in large blocks unless told to take lines as they come.
+    progress_awk=awk
+    if awk -W version 2>/dev/null | grep -q mawk; then progress_awk="awk -W interactive"; fi
+    { "$@" 2>&1; echo $? >"$progress_status"; } | tee "$progress_log" |
+        $progress_awk "function say(text) { print \"velmora: \" text; fflush() } $progress_watch"
+    set -- "$(cat "$progress_status")"
+    rm -f "$progress_status"
+    return "$1"
+}
+
+# Configures and builds a build tree, saying each step and the build's progress every 10 % (and
+# every 30 s, for a long link); the tools' full output is in DIR.log and shown when a step fails.
 velmora_build() {
     dir=$1
     shift
     log="$dir.log"
+    name=$(basename "$dir")
     mkdir -p "$dir"
-    if ! { cmake -S "$VELMORA_ROOT" -B "$dir" "$@" && cmake --build "$dir" -j "$(nproc)"; } >"$log" 2>&1; then
+    echo "velmora: configuring $name"
+    if ! cmake -S "$VELMORA_ROOT" -B "$dir" "$@" >"$log" 2>&1; then
         cat "$log" >&2
-        echo "velmora: the build in $dir failed (log: $log)" >&2
+        echo "velmora: configuring $name failed (log: $log)" >&2
         return 1
     fi
+    # Make prints "[ 45%] ...", Ninja "[12/80] ...": either becomes a percentage.
+    if ! velmora_keep_saying "building $name" velmora_progress "$log.build" '
+            /^\[ *[0-9]+%\]/ { match($0, /[0-9]+/); report(substr($0, RSTART, RLENGTH) + 0) }
+            /^\[[0-9]+\/[0-9]+\]/ { split(substr($0, 2, index($0, "]") - 2), n, "/"); report(int(100 * n[1] / n[2])) }
+            function report(percent) {
+                if (percent < next_report) return
+                say("building '"$name"' (" percent "%)")
+                next_report = percent - percent % 10 + 10
+            }' cmake --build "$dir" -j "$(nproc)"; then
+        cat "$log.build" >>"$log"
+        rm -f "$log.build"
+        cat "$log" >&2
+        echo "velmora: building $name failed (log: $log)" >&2
+        return 1
+    fi
+    cat "$log.build" >>"$log"
+    rm -f "$log.build"
+}
+
+# Runs a command and says every 30 seconds that it is still at work (what: "running the tests"),
+# so that a long quiet stretch, such as a one-minute test, never looks like a hang.
+velmora_keep_saying() {
+    keep_saying_what=$1
+    shift
+    (while sleep 30 >/dev/null 2>&1; do echo "velmora: still $keep_saying_what"; done) &
+    keep_saying_ticker=$!
+    keep_saying_status=0
+    "$@" || keep_saying_status=$?
+    kill "$keep_saying_ticker" 2>/dev/null || true
+    return "$keep_saying_status"
 }

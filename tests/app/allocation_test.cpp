@@ -22,6 +22,7 @@
 extern "C" void* __libc_malloc(size_t);
 extern "C" void* __libc_calloc(size_t, size_t);
 extern "C" void* __libc_realloc(void*, size_t);
+extern "C" void __libc_free(void*);
 
 namespace {
 
@@ -71,10 +72,20 @@ void* operator new[](size_t size) {
         return block;
     throw std::bad_alloc();
 }
-void operator delete(void* block) noexcept { free(block); }
-void operator delete[](void* block) noexcept { free(block); }
-void operator delete(void* block, size_t) noexcept { free(block); }
-void operator delete[](void* block, size_t) noexcept { free(block); }
+// The C library's own release, the pair of the __libc_malloc above: GCC takes a plain free of
+// what operator new returned for a mismatched pair once it inlines these.
+void operator delete(void* block) noexcept {
+    __libc_free(block);
+}
+void operator delete[](void* block) noexcept {
+    __libc_free(block);
+}
+void operator delete(void* block, size_t) noexcept {
+    __libc_free(block);
+}
+void operator delete[](void* block, size_t) noexcept {
+    __libc_free(block);
+}
 
 namespace {
 

@@ -80,13 +80,15 @@ template <typename Test> Window waitFor(double seconds, Test test) {
 Program::Program(const std::vector<std::string>& args, const std::vector<std::string>& env) {
     const char* path = std::getenv("VELMORA_PROGRAM");
     int pipeFds[2];
-    if (!path || pipe(pipeFds) != 0)
+    int outFds[2];
+    if (!path || pipe(pipeFds) != 0 || pipe(outFds) != 0)
         return;
     pid = fork();
     if (pid == 0) {
         dup2(pipeFds[1], STDERR_FILENO);
-        close(pipeFds[0]);
-        close(pipeFds[1]);
+        dup2(outFds[1], STDOUT_FILENO);
+        for (const int fd : {pipeFds[0], pipeFds[1], outFds[0], outFds[1]})
+            close(fd);
         for (const std::string& entry : env) {
             const size_t eq = entry.find('=');
             const std::string name = entry.substr(0, eq);
@@ -104,8 +106,11 @@ Program::Program(const std::vector<std::string>& args, const std::vector<std::st
         _exit(127);
     }
     close(pipeFds[1]);
+    close(outFds[1]);
     stderrFd = pipeFds[0];
+    stdoutFd = outFds[0];
     fcntl(stderrFd, F_SETFL, O_NONBLOCK);
+    fcntl(stdoutFd, F_SETFL, O_NONBLOCK);
 }
 
 Program::~Program() {
@@ -113,15 +118,23 @@ Program::~Program() {
         kill(pid, SIGKILL);
         waitpid(pid, nullptr, 0);
     }
-    if (stderrFd >= 0)
-        close(stderrFd);
+    for (const int fd : {stderrFd, stdoutFd})
+        if (fd >= 0)
+            close(fd);
 }
 
-void Program::drainStderr() {
+void Program::drainOutput() {
     char buffer[4096];
     ssize_t got;
     while (stderrFd >= 0 && (got = read(stderrFd, buffer, sizeof buffer)) > 0)
         stderrText.append(buffer, static_cast<size_t>(got));
+    while (stdoutFd >= 0 && (got = read(stdoutFd, buffer, sizeof buffer)) > 0)
+        stdoutText.append(buffer, static_cast<size_t>(got));
+}
+
+void Program::signal(int number) {
+    if (pid > 0)
+        kill(pid, number);
 }
 
 Outcome Program::wait(double seconds) {
@@ -132,7 +145,7 @@ Outcome Program::wait(double seconds) {
     int status = 0;
     pid_t done = 0;
     while ((done = waitpid(pid, &status, WNOHANG)) == 0 && now() < deadline) {
-        drainStderr();
+        drainOutput();
         pause(0.02);
     }
     if (done == 0) {
@@ -143,8 +156,9 @@ Outcome Program::wait(double seconds) {
         outcome.status = WEXITSTATUS(status);
     }
     pid = -1;
-    drainStderr();
+    drainOutput();
     outcome.stderrText = stderrText;
+    outcome.stdoutText = stdoutText;
     return outcome;
 }
 

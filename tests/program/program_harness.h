@@ -20,6 +20,7 @@ struct Outcome {
     bool exited = false; // false: still running at the deadline (then killed) or killed by a signal
     int status = -1;     // exit status when exited
     std::string stderrText;
+    std::string stdoutText;
 };
 
 class Program {
@@ -32,12 +33,16 @@ class Program {
 
     // Waits up to seconds for the program to end by itself; kills it otherwise.
     Outcome wait(double seconds);
+    // Sends the program a signal (SIGTERM, SIGINT, ...).
+    void signal(int number);
 
   private:
     pid_t pid = -1;
     int stderrFd = -1;
+    int stdoutFd = -1;
     std::string stderrText;
-    void drainStderr();
+    std::string stdoutText;
+    void drainOutput(); // and standard output
 };
 
 // The first viewable top-level window titled title, waiting up to seconds; 0 if none.

@@ -4,6 +4,7 @@
 #include <X11/keysym.h>
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <string>
 #include <vector>
 
@@ -98,6 +99,7 @@ TEST(Program, WrongArgumentShowsTheNoticeOnceThenRunsFullScreen) {
         const Window screen = findFullScreen(kStartSeconds);
         ASSERT_NE(screen, 0u) << "'" << arg << "': full screen after the notice";
         EXPECT_EQ(countTitled("Error"), 0) << "'" << arg << "': the notice is shown once";
+        pause(0.3); // the display's own window is mapped just after the full-screen one
         pressKey(screen, XK_Escape);
         expectQuitWithZero(program, "Escape after the notice");
     }
@@ -129,6 +131,48 @@ TEST(Program, WithoutADisplayItSaysSoInOneLineAndFails) {
     EXPECT_EQ(outcome.stderrText.find('\n'), outcome.stderrText.size() - 1)
         << "exactly one line: " << outcome.stderrText;
     EXPECT_EQ(outcome.stderrText.find('\x1b'), std::string::npos) << "no terminal scribbles";
+}
+
+TEST(Program, HelpAndVersionAnswerOnStandardOutputWithoutOpeningAnything) {
+    for (const std::string arg : {"--help", "-h", "--version"}) {
+        // No display at all: anything that tried to open one would fail or show the notice.
+        Program program({arg}, {"DISPLAY=", "SDL_VIDEODRIVER="});
+        const Outcome outcome = program.wait(1);
+        ASSERT_TRUE(outcome.exited) << arg << " ends within 1 s";
+        EXPECT_EQ(outcome.status, 0) << arg;
+        EXPECT_EQ(outcome.stderrText, "") << arg;
+        if (arg == "--version") {
+            EXPECT_EQ(outcome.stdoutText, "velmora " VELMORA_VERSION "\n");
+            continue;
+        }
+        EXPECT_EQ(outcome.stdoutText.rfind("Usage: velmora [fullscreen | window]\n", 0), 0u)
+            << arg << ": " << outcome.stdoutText;
+        for (const char* topic : {"--version", "Escape", "Space", "Shift", "VELMORA_VIDEO_SOURCE"})
+            EXPECT_NE(outcome.stdoutText.find(topic), std::string::npos) << arg << ": " << topic;
+    }
+}
+
+TEST(Program, SigintAndSigtermEndItWithStatusZeroWhileTheNoticeOrTheWindowIsOpen) {
+    struct Case {
+        const char* what;
+        int signal;
+        const char* argument;
+        const char* title; // of the window open when the signal comes
+    };
+    const Case cases[] = {
+        {"SIGTERM with the notice open", SIGTERM, "nonsense", "Error"},
+        {"SIGINT with the notice open", SIGINT, "nonsense", "Error"},
+        {"SIGTERM with the window open", SIGTERM, "window", "Velmora"},
+        {"SIGINT with the window open", SIGINT, "window", "Velmora"},
+    };
+    for (const Case& c : cases) {
+        Program program({c.argument});
+        ASSERT_NE(findTitled(c.title, kStartSeconds), 0u) << c.what;
+        pause(0.3);
+        program.signal(c.signal);
+        expectQuitWithZero(program, c.what);
+        EXPECT_EQ(countTitled(c.title), 0) << c.what << ": the window is gone";
+    }
 }
 
 } // namespace
