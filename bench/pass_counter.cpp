@@ -1,0 +1,65 @@
+// Counts the frame passes of the real program from outside: loaded with LD_PRELOAD, it stands in
+// for SDL_GL_SwapBuffers, which the program calls once at the end of every pass, notes the wall
+// time and the calling thread's CPU time of each call, and calls SDL's own. When the program
+// ends it writes, to the file named by VELMORA_PASS_COUNT_FILE, one line over the passes of the
+// last VELMORA_PASS_COUNT_SECONDS (default 2) seconds before the last swap:
+//     <passes a second> <CPU seconds of the main thread a second> <passes counted>
+#include <dlfcn.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+
+namespace {
+
+struct Sample {
+    int64_t wallNs; // monotonic clock at the swap
+    int64_t cpuNs;  // CPU time of the calling thread at the swap
+};
+
+const int kSamples = 1 << 14; // the most recent swaps kept; over 4 minutes at 60 a second
+Sample samples[kSamples];
+int64_t swaps = 0;
+
+int64_t nanoseconds(clockid_t clock) {
+    timespec t{};
+    clock_gettime(clock, &t);
+    return static_cast<int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+
+void writeCount() {
+    const char* path = std::getenv("VELMORA_PASS_COUNT_FILE");
+    if (!path || swaps < 2)
+        return;
+    const char* secondsText = std::getenv("VELMORA_PASS_COUNT_SECONDS");
+    const double seconds = secondsText ? std::atof(secondsText) : 2;
+    const Sample& last = samples[(swaps - 1) % kSamples];
+    int64_t first = swaps - 1;
+    const int64_t oldest = swaps > kSamples ? swaps - kSamples : 0;
+    while (first > oldest && last.wallNs - samples[(first - 1) % kSamples].wallNs <= seconds * 1e9)
+        --first;
+    const Sample& start = samples[first % kSamples];
+    const double wall = (last.wallNs - start.wallNs) / 1e9;
+    if (FILE* file = std::fopen(path, "w")) {
+        const int64_t passes = swaps - 1 - first;
+        std::fprintf(file, "%.2f %.3f %lld\n", wall > 0 ? passes / wall : 0,
+                     wall > 0 ? (last.cpuNs - start.cpuNs) / 1e9 / wall : 0,
+                     static_cast<long long>(passes));
+        std::fclose(file);
+    }
+}
+
+} // namespace
+
+extern "C" void SDL_GL_SwapBuffers() {
+    using Swap = void (*)();
+    static Swap real = [] {
+        std::atexit(writeCount);
+        return reinterpret_cast<Swap>(dlsym(RTLD_NEXT, "SDL_GL_SwapBuffers"));
+    }();
+    real();
+    samples[swaps % kSamples] = {nanoseconds(CLOCK_MONOTONIC),
+                                 nanoseconds(CLOCK_THREAD_CPUTIME_ID)};
+    ++swaps;
+}
