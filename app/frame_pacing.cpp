@@ -78,11 +78,18 @@ FramePacing makeFramePacing(double passesPerSecond, int64_t startNs) {
 
 int64_t nextPassStart(FramePacing& pacing, int64_t nowNs) {
     const int64_t due = pacing.passStartNs + pacing.intervalNs;
-    const int64_t tolerance = pacing.intervalNs / kToleranceShare;
-    // Counting from when the pass was due rather than from when the sleep ended keeps the
-    // sleep's own lateness from adding up, pass after pass.
-    pacing.passStartNs = nowNs < due - tolerance ? due : nowNs;
-    return pacing.passStartNs;
+    if (nowNs < due - pacing.intervalNs / kToleranceShare) {
+        // Counted from when the pass is due rather than from when the sleep ends, so that the
+        // sleep's own lateness does not add up, pass after pass.
+        pacing.passStartNs = due;
+        return due;
+    }
+    // A pass that ended less than one interval late is counted as begun when it was due, so that
+    // the next passes make up for it; one later than that starts the count afresh, rather than
+    // rushing through passes to catch up after a long stall. An early pass within the tolerance
+    // counts from now: the swap that waited for the display sets the beat.
+    pacing.passStartNs = nowNs >= due && nowNs - due < pacing.intervalNs ? due : nowNs;
+    return nowNs;
 }
 
 FramePacing startFramePacing() {

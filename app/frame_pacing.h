@@ -20,9 +20,10 @@ double chooseFrameRate(const char* setting, double displayHz, bool& rejected);
 FramePacing makeFramePacing(double passesPerSecond, int64_t startNs);
 
 // Called when a pass has ended, at nowNs: returns when the next pass may begin (nowNs when at
-// once) and records it as that pass's start. A pass that took almost the whole interval is not
-// made to wait, so that a swap which already waits for the display is never held past its refresh
-// by the small difference between the display's clock and ours.
+// once) and records when that pass counts as begun. A pass that took almost the whole interval is
+// not made to wait, so that a swap which already waits for the display is never held past its
+// refresh by the small difference between the display's clock and ours; the time of a pass that
+// ran late by less than an interval is made up by the next passes.
 int64_t nextPassStart(FramePacing& pacing, int64_t nowNs);
 
 // Start-up: the rate from VELMORA_FRAME_RATE or the display of the open SDL window, with one

@@ -1,9 +1,9 @@
 // Counts the frame passes of the real program from outside: loaded with LD_PRELOAD, it stands in
 // for SDL_GL_SwapBuffers, which the program calls once at the end of every pass, notes the wall
-// time and the calling thread's CPU time of each call, and calls SDL's own. When the program
-// ends it writes, to the file named by VELMORA_PASS_COUNT_FILE, one line over the passes of the
-// last VELMORA_PASS_COUNT_SECONDS (default 2) seconds before the last swap:
-//     <passes a second> <CPU seconds of the main thread a second> <passes counted>
+// time, the calling thread's and the whole process's CPU time of each call, and calls SDL's own.
+// When the program ends it writes, to the file named by VELMORA_PASS_COUNT_FILE, one line over
+// the passes of the last VELMORA_PASS_COUNT_SECONDS (default 2) seconds before the last swap:
+//     <passes a second> <main thread's CPU s a second> <passes counted> <process's CPU s a second>
 #include <dlfcn.h>
 
 #include <cstdint>
@@ -14,8 +14,9 @@
 namespace {
 
 struct Sample {
-    int64_t wallNs; // monotonic clock at the swap
-    int64_t cpuNs;  // CPU time of the calling thread at the swap
+    int64_t wallNs;       // monotonic clock at the swap
+    int64_t cpuNs;        // CPU time of the calling thread at the swap
+    int64_t processCpuNs; // CPU time of all the process's threads at the swap
 };
 
 const int kSamples = 1 << 14; // the most recent swaps kept; over 4 minutes at 60 a second
@@ -43,9 +44,10 @@ void writeCount() {
     const double wall = (last.wallNs - start.wallNs) / 1e9;
     if (FILE* file = std::fopen(path, "w")) {
         const int64_t passes = swaps - 1 - first;
-        std::fprintf(file, "%.2f %.3f %lld\n", wall > 0 ? passes / wall : 0,
-                     wall > 0 ? (last.cpuNs - start.cpuNs) / 1e9 / wall : 0,
-                     static_cast<long long>(passes));
+        const double perSecond = wall > 0 ? 1e-9 / wall : 0;
+        std::fprintf(file, "%.2f %.3f %lld %.3f\n", passes * 1e9 * perSecond,
+                     (last.cpuNs - start.cpuNs) * perSecond, static_cast<long long>(passes),
+                     (last.processCpuNs - start.processCpuNs) * perSecond);
         std::fclose(file);
     }
 }
@@ -59,7 +61,7 @@ extern "C" void SDL_GL_SwapBuffers() {
         return reinterpret_cast<Swap>(dlsym(RTLD_NEXT, "SDL_GL_SwapBuffers"));
     }();
     real();
-    samples[swaps % kSamples] = {nanoseconds(CLOCK_MONOTONIC),
-                                 nanoseconds(CLOCK_THREAD_CPUTIME_ID)};
+    samples[swaps % kSamples] = {nanoseconds(CLOCK_MONOTONIC), nanoseconds(CLOCK_THREAD_CPUTIME_ID),
+                                 nanoseconds(CLOCK_PROCESS_CPUTIME_ID)};
     ++swaps;
 }

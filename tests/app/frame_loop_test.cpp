@@ -164,15 +164,16 @@ TEST(FramePacing, ShortPassesWaitForTheRestOfTheIntervalLongOnesDoNot) {
     // At 50 a second the interval is 20 ms; each row is one pass ending at the given time.
     FramePacing pacing = makeFramePacing(50, 0);
     struct Step {
-        int64_t endsAt;     // ms
-        int64_t nextStart;  // ms
+        int64_t endsAt;    // ms
+        int64_t nextStart; // ms
     };
     const Step steps[] = {
-        {5, 20},  // a short pass sleeps the rest of its interval
-        {25, 40}, // counted from when it was due, not from when the sleep ended
-        {70, 70}, // a long pass: the next begins at once and counts from there
-        {80, 90},
-        {110, 110},
+        {5, 20},    // a short pass sleeps the rest of its interval
+        {25, 40},   // counted from when it was due, not from when the sleep ended
+        {70, 70},   // 10 ms late: the next pass begins at once...
+        {75, 80},   // ...and the one after it makes the 10 ms up
+        {130, 130}, // more than an interval late: begins at once and counts afresh from there
+        {135, 150},
     };
     for (const Step& step : steps)
         EXPECT_EQ(nextPassStart(pacing, step.endsAt * kMs), step.nextStart * kMs)
@@ -184,13 +185,17 @@ TEST(FramePacing, ShortPassesWaitForTheRestOfTheIntervalLongOnesDoNot) {
 }
 
 TEST(FramePacing, ASwapThatWaitsForTheDisplayIsNeverHeldPastItsRefresh) {
-    // The display refreshes at 60.00 Hz and the swap waits for it, but the rate read was 59.94:
-    // an interval 16.68 ms long, a little longer than the 16.67 ms between refreshes.
-    FramePacing pacing = makeFramePacing(59.94, 0);
-    const double refreshNs = 1e9 / 60;
-    for (int pass = 1; pass <= 6000; ++pass) {
-        const int64_t swapped = static_cast<int64_t>(pass * refreshNs);
-        ASSERT_EQ(nextPassStart(pacing, swapped), swapped) << "pass " << pass << " waited";
+    // The swap waits for the display, whose refresh differs a little from the rate read: the
+    // pacing must never add a wait, however long it runs.
+    const double cases[][2] = {{59.94, 60}, {60, 59.94}}; // rate read, real refresh (Hz)
+    for (const auto& c : cases) {
+        FramePacing pacing = makeFramePacing(c[0], 0);
+        const double refreshNs = 1e9 / c[1];
+        for (int pass = 1; pass <= 6000; ++pass) {
+            const int64_t swapped = static_cast<int64_t>(pass * refreshNs);
+            ASSERT_EQ(nextPassStart(pacing, swapped), swapped)
+                << "read " << c[0] << " Hz, refresh " << c[1] << " Hz: pass " << pass << " waited";
+        }
     }
 }
 
