@@ -15,7 +15,7 @@ measure() {
     env "$rate" LD_PRELOAD="$counter" VELMORA_PASS_COUNT_FILE="$out" \
         VELMORA_PASS_COUNT_SECONDS="$seconds" "$program" window &
     pid=$!
-    window=$(xdotool search --sync --name '^Velmora$' | head -n 1)
+    window=$(xdotool search --sync --onlyvisible --name '^Velmora$' | head -n 1)
     xdotool windowfocus --sync "$window"
     [ "$1" = halftone ] && xdotool key space
     sleep $((seconds + 1))
