@@ -18,7 +18,7 @@ const double kFallbackHz = 60;
 const double kLowestDisplayHz = 30;
 const double kHighestDisplayHz = 240;
 const double kHighestSetting = 1000;
-// A pass that ends within this share of the interval from its end is not made to wait.
+// A pass that ends less than this share of an interval before the next is due does not wait.
 const int64_t kToleranceShare = 64;
 
 int64_t monotonicNs() {
