@@ -1,5 +1,6 @@
 #include "app/app.h"
 
+#include "app/frame_pacing.h"
 #include "app/input.h"
 #include "app/scene_state.h"
 #include "camera/camera_grid.h"
@@ -86,8 +87,12 @@ void chooseDisplayMode(SceneState& state, int argc, char** argv) {
 
 int runApp(int argc, char** argv) {
     startApp(argc, argv);
-    for (;;)
+    FramePacing pacing = startFramePacing();
+    for (;;) {
         runFramePass();
+        // Where the swap does not wait for the display, the loop would run as fast as it can.
+        waitForNextPass(pacing);
+    }
 }
 
 void startApp(int argc, char** argv) {

@@ -35,6 +35,8 @@ const char kUsage[] =
     "Environment:\n"
     "  VELMORA_VIDEO_SOURCE  a GStreamer source to show instead of the first camera,\n"
     "                        for example 'v4l2src device=/dev/video2'\n"
+    "  VELMORA_FRAME_RATE    frames a second to draw instead of the display's refresh rate;\n"
+    "                        0 draws as fast as it can\n"
     "  SDL_VIDEODRIVER       SDL's video driver; x11 when not set\n"
     "  DISPLAY               the X display to open\n";
 

@@ -5,7 +5,7 @@
 # shown when the step fails.
 
 VELMORA_BUILD_PACKAGES="cmake g++ make pkg-config libsdl1.2-dev libgl-dev libglu1-mesa-dev
-  libx11-dev libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev"
+  libx11-dev libxrandr-dev libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev"
 VELMORA_RUN_PACKAGES="gstreamer1.0-plugins-base gstreamer1.0-plugins-good libgl1-mesa-dri"
 VELMORA_TEST_PACKAGES="libgtest-dev libgmock-dev xvfb xauth xdotool libxtst-dev imagemagick
   desktop-file-utils man-db appstream lintian libbenchmark-dev clang libclang-rt-14-dev"

@@ -1,6 +1,7 @@
 // The program started in-process on the test's private display, its frame loop driven pass by
-// pass with events pushed into SDL's queue.
+// pass with events pushed into SDL's queue; and the loop's pacing on a clock of the test's own.
 #include "app/app.h"
+#include "app/frame_pacing.h"
 #include "app/scene_state.h"
 #include "camera/camera_grid.h"
 #include "dots/dot.h"
@@ -10,6 +11,7 @@
 #include <SDL.h>
 
 #include <cmath>
+#include <cstdint>
 
 namespace {
 
@@ -130,6 +132,71 @@ TEST_F(FrameLoop, RightDragScattersTheDots) {
     for (int pass = 0; pass < 20; ++pass)
         runFramePass();
     EXPECT_TRUE(everyDotHome());
+}
+
+const int64_t kMs = 1000000; // nanoseconds
+
+TEST(FramePacing, TheRateComesFromTheSettingOrTheDisplay) {
+    struct Case {
+        const char* setting;
+        double displayHz;
+        double rate;
+        bool rejected;
+    };
+    const Case cases[] = {
+        {nullptr, 0, 60, false},    {nullptr, 75, 75, false},    {nullptr, 59.94, 59.94, false},
+        {nullptr, 20, 30, false},   {nullptr, 500, 240, false},  {"", 144, 144, false},
+        {"0", 144, 0, false},       {"30.5", 144, 30.5, false},  {"1000", 0, 1000, false},
+        {"1", 0, 1, false},         {"1001", 75, 75, true},      {"0.5", 75, 75, true},
+        {"-60", 0, 60, true},       {"60fps", 75, 75, true},     {"fast", 75, 75, true},
+        {"nan", 75, 75, true},      {"inf", 75, 75, true},       {" ", 75, 75, true},
+    };
+    for (const Case& c : cases) {
+        bool rejected = false;
+        const char* shown = c.setting ? c.setting : "(unset)";
+        EXPECT_EQ(chooseFrameRate(c.setting, c.displayHz, rejected), c.rate)
+            << "setting " << shown << ", display " << c.displayHz << " Hz";
+        EXPECT_EQ(rejected, c.rejected) << "setting " << shown;
+    }
+}
+
+TEST(FramePacing, ShortPassesWaitForTheRestOfTheIntervalLongOnesDoNot) {
+    // At 50 a second the interval is 20 ms; each row is one pass ending at the given time.
+    FramePacing pacing = makeFramePacing(50, 0);
+    struct Step {
+        int64_t endsAt;    // ms
+        int64_t nextStart; // ms
+    };
+    const Step steps[] = {
+        {5, 20},    // a short pass sleeps the rest of its interval
+        {25, 40},   // counted from when it was due, not from when the sleep ended
+        {70, 70},   // 10 ms late: the next pass begins at once...
+        {75, 80},   // ...and the one after it makes the 10 ms up
+        {130, 130}, // more than an interval late: begins at once and counts afresh from there
+        {135, 150},
+    };
+    for (const Step& step : steps)
+        EXPECT_EQ(nextPassStart(pacing, step.endsAt * kMs), step.nextStart * kMs)
+            << "pass ending at " << step.endsAt << " ms";
+
+    FramePacing off = makeFramePacing(0, 0);
+    EXPECT_EQ(off.intervalNs, 0);
+    EXPECT_EQ(nextPassStart(off, 3 * kMs), 3 * kMs) << "0: not paced";
+}
+
+TEST(FramePacing, ASwapThatWaitsForTheDisplayIsNeverHeldPastItsRefresh) {
+    // The swap waits for the display, whose refresh differs a little from the rate read: the
+    // pacing must never add a wait, however long it runs.
+    const double cases[][2] = {{59.94, 60}, {60, 59.94}}; // rate read, real refresh (Hz)
+    for (const auto& c : cases) {
+        FramePacing pacing = makeFramePacing(c[0], 0);
+        const double refreshNs = 1e9 / c[1];
+        for (int pass = 1; pass <= 6000; ++pass) {
+            const int64_t swapped = static_cast<int64_t>(pass * refreshNs);
+            ASSERT_EQ(nextPassStart(pacing, swapped), swapped)
+                << "read " << c[0] << " Hz, refresh " << c[1] << " Hz: pass " << pass << " waited";
+        }
+    }
 }
 
 } // namespace

@@ -70,7 +70,7 @@ if [ -s "$deb" ]; then
     check "the package is named velmora" test "$(dpkg-deb -f "$deb" Package)" = velmora
     check "the package has the project's version" test "$(dpkg-deb -f "$deb" Version)" = "$version"
     depends=$(dpkg-deb -f "$deb" Depends)
-    for dependency in libsdl1.2debian libgl1 libglu1-mesa libx11-6 libgstreamer1.0-0 \
+    for dependency in libsdl1.2debian libgl1 libglu1-mesa libx11-6 libxrandr2 libgstreamer1.0-0 \
         libgstreamer-plugins-base1.0-0 gstreamer1.0-plugins-base gstreamer1.0-plugins-good; do
         check "the package depends on $dependency" sh -c "printf '%s' '$depends' | tr ',' '\n' | sed 's/^ *//' | grep -qx '$dependency'"
     done

@@ -1,0 +1,50 @@
+#!/bin/sh
+# Measures the real program's frame passes a second and its CPU time a second (main thread and
+# whole process), in colour and in halftone mode, paced by the display and with pacing off
+# (VELMORA_FRAME_RATE=0), on a private Xvfb with Mesa's software OpenGL. The passes are counted by
+# a stand-in for the buffer swap loaded into the program (bench/pass_counter.cpp), which also gives
+# the median wall time of 20 passes in a row, as long as the glide home takes.
+# Usage: pass-rate.sh [SECONDS [PROGRAM]]: the seconds of each run that are counted (default 5)
+# and the program (default the one built).
+set -e
+VELMORA_ROOT=$(cd "$(dirname "$0")/.." && pwd)
+
+# One run of the program on the display: $1 mode (colour or halftone), $2 VELMORA_FRAME_RATE
+# ("" for the display's rate).
+measure() {
+    out=$(mktemp)
+    if [ -n "$2" ]; then rate="VELMORA_FRAME_RATE=$2"; else rate="VELMORA_FRAME_RATE="; fi
+    env "$rate" LD_PRELOAD="$counter" VELMORA_PASS_COUNT_FILE="$out" \
+        VELMORA_PASS_COUNT_SECONDS="$seconds" "$program" window &
+    pid=$!
+    window=$(xdotool search --sync --onlyvisible --name '^Velmora$' | head -n 1)
+    xdotool windowfocus --sync "$window"
+    [ "$1" = halftone ] && xdotool key space
+    sleep $((seconds + 1))
+    xdotool key Escape
+    wait $pid
+    read -r passes cpu counted processCpu twenty <"$out"
+    printf '%-9s %-9s %6s passes/s  CPU s/s: main %s, process %s  20 passes: %s ms (of %s)\n' \
+        "$1" "${2:-display}" "$passes" "$cpu" "$processCpu" "$twenty" "$counted"
+    rm -f "$out"
+}
+
+if [ "${1:-}" = --on-display ]; then
+    seconds=$2 program=$3 counter=$4
+    measure colour ""
+    measure halftone ""
+    measure colour 0
+    measure halftone 0
+    exit 0
+fi
+
+. "$VELMORA_ROOT/scripts/deps.sh"
+# shellcheck disable=SC2086
+velmora_install $VELMORA_BUILD_PACKAGES $VELMORA_RUN_PACKAGES xvfb xauth xdotool libbenchmark-dev
+echo "velmora: building build-bench"
+velmora_build "$VELMORA_ROOT/build-bench" -DCMAKE_BUILD_TYPE=Release -DVELMORA_BUILD_TESTS=OFF
+seconds=${1:-5}
+program=$(realpath "${2:-$VELMORA_ROOT/build-bench/velmora}")
+echo "velmora: $seconds s of each mode, paced by the display (60 a second under Xvfb) and with pacing off"
+exec "$VELMORA_ROOT/tests/with-xvfb.sh" "$0" --on-display "$seconds" "$program" \
+    "$VELMORA_ROOT/build-bench/libvelmora-pass-counter.so"
