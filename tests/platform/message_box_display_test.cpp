@@ -535,20 +535,6 @@ TEST_F(MessageBoxOnDisplay, NullAndEmptyTextsStillGiveABoxWithOk) {
     }
 }
 
-TEST_F(MessageBoxOnDisplay, ALongTextWrapsIntoATallerBoxOfTheSameWidthLimit) {
-    std::string text;
-    for (int i = 0; i < 60; ++i)
-        text += "word" + std::to_string(i) + " ";
-    text += std::string(300, 'x'); // one word longer than a line
-    const Window box = ShowBox(text.c_str());
-    ASSERT_NE(box, 0u);
-    const Geometry g = GeometryOf(display_, box);
-    EXPECT_LE(g.width, 520) << "lines are broken, not widened";
-    EXPECT_GE(g.height, 150) << "the text takes several lines";
-    PressKey(XK_Return);
-    ExpectClosedCleanly();
-}
-
 // Random bytes (no zero, which ends the string): invalid UTF-8, control bytes, no line breaks
 // where a wrap would like them, 100 kB of it. The box must come up within the screen and close.
 TEST_F(MessageBoxOnDisplay, AHugeBinaryTextGivesABoxWithinTheScreen) {
