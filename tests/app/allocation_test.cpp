@@ -82,6 +82,7 @@ void framePassWithoutCopy() {
     pollEvents();
     scene.camera->reduceFrame();
     advanceScene();
+    countIdleFrame();
     renderFrame();
 }
 
