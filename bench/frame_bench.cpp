@@ -64,8 +64,8 @@ void reportFastest(benchmark::internal::Benchmark* benchmark) {
 
 bool cameraIsLive = false; // the camera's source delivered a frame
 
-// The program's camera grid for start-up's sizes, made once: its pipeline running (its start-up over before anything
-// is timed) and a frame of random pixels in its buffer.
+// The program's camera grid for start-up's sizes, made once: its pipeline running (its start-up
+// over before anything is timed) and a frame of random pixels in its buffer.
 CameraGrid& camera() {
     static CameraGrid* grid = [] {
         sizeScene();
