@@ -12,7 +12,8 @@ using namespace harness;
 namespace {
 
 const double kStartSeconds = 15; // software OpenGL on a busy machine can be slow to start
-const double kQuitSeconds = 2;
+const double kQuitSeconds = 5;
+const double kChangeSeconds = 10; // longest wait for the picture to show what a test did
 
 struct Census {
     int white = 0;
@@ -42,8 +43,11 @@ TEST(Program, WindowArgumentOpensTheTitledWindowOfDotsOnWhite) {
     windowSize(window, width, height);
     EXPECT_EQ(width, 800);
     EXPECT_EQ(height, 600);
-    pause(1);
-    const Census c = census(window);
+    Census c;
+    waitUntil(kChangeSeconds, [&] {
+        c = census(window);
+        return c.white > 800 * 600 / 100 && c.other > 800 * 600 / 2;
+    });
     EXPECT_GT(c.white, 800 * 600 / 100) << "the white background shows between the dots";
     EXPECT_GT(c.other, 800 * 600 / 2) << "the dots cover most of the picture";
     savePng(window, "program-window.png");
@@ -80,7 +84,7 @@ TEST(Program, NoArgumentOrFullscreenRunsFullScreenWithoutCaption) {
             << name << ": showing the 800 x 600 display";
         EXPECT_EQ(countTitled("Velmora"), 0) << name << ": no caption in full screen";
         EXPECT_EQ(countTitled("Error"), 0) << name << ": no notice";
-        pause(0.3);
+        ASSERT_TRUE(waitUntil(kStartSeconds, keyboardGrabbed)) << name << ": keyboard taken";
         pressKey(screen, XK_Escape);
         expectQuitWithZero(program, "Escape in full screen");
     }
@@ -98,6 +102,7 @@ TEST(Program, WrongArgumentShowsTheNoticeOnceThenRunsFullScreen) {
         const Window screen = findFullScreen(kStartSeconds);
         ASSERT_NE(screen, 0u) << "'" << arg << "': full screen after the notice";
         EXPECT_EQ(countTitled("Error"), 0) << "'" << arg << "': the notice is shown once";
+        ASSERT_TRUE(waitUntil(kStartSeconds, keyboardGrabbed)) << "'" << arg << "': keyboard taken";
         pressKey(screen, XK_Escape);
         expectQuitWithZero(program, "Escape after the notice");
     }
@@ -160,18 +165,51 @@ bool samePicture(const std::vector<Rgb>& a, const std::vector<Rgb>& b) {
     return true;
 }
 
-// Waits until the picture stops changing (the ring has faded and the dots rest), up to seconds.
+// Whether no pixel has a colour: on a black source, the red ring at the pointer has faded out.
+bool greyOnly(const std::vector<Rgb>& pixels) {
+    for (const Rgb& p : pixels)
+        if (p.r != p.g || p.g != p.b)
+            return false;
+    return true;
+}
+
+// Waits until the picture stops changing with the ring faded out (the dots rest), up to seconds.
 std::vector<Rgb> settledPicture(Window window, double seconds) {
     int width = 0, height = 0;
     std::vector<Rgb> last = grab(window, width, height);
     for (double waited = 0; waited < seconds; waited += 0.5) {
         pause(0.5);
         std::vector<Rgb> now = grab(window, width, height);
-        if (samePicture(now, last))
+        if (samePicture(now, last) && greyOnly(now))
             return now;
         last = now;
     }
     return last;
+}
+
+// Holds the button at the middle of the window until the picture passes test, up to
+// kChangeSeconds, and returns the last picture seen with the button held.
+template <typename Test>
+std::vector<Rgb> pictureWhileHeld(Window window, unsigned button, Test test) {
+    movePointer(window, 400, 300);
+    pressButton(window, button, true);
+    std::vector<Rgb> seen;
+    waitUntil(kChangeSeconds, [&] {
+        int width = 0, height = 0;
+        seen = grab(window, width, height);
+        return seen.size() == 800u * 600 && test(seen);
+    });
+    pressButton(window, button, false);
+    return seen;
+}
+
+// Presses Enter and waits, up to kChangeSeconds, for the dots to glide home and the ring to fade.
+bool enterBringsBack(Window window, const std::vector<Rgb>& home) {
+    pressKey(window, XK_Return);
+    return waitUntil(kChangeSeconds, [&] {
+        int width = 0, height = 0;
+        return samePicture(grab(window, width, height), home);
+    });
 }
 
 TEST(Program, MouseDragsMoveTheDotsAndEnterBringsTheHomePictureBack) {
@@ -179,40 +217,30 @@ TEST(Program, MouseDragsMoveTheDotsAndEnterBringsTheHomePictureBack) {
     Program program({"window"}, {"VELMORA_VIDEO_SOURCE=videotestsrc pattern=black"});
     const Window window = findTitled("Velmora", kStartSeconds);
     ASSERT_NE(window, 0u);
-    pause(2.5); // the ring fades out within 120 frames of the start
-    const std::vector<Rgb> home = settledPicture(window, 10);
+    const std::vector<Rgb> home = settledPicture(window, kChangeSeconds);
     const int width = 800;
     const double homeCore = whiteShare(home, width, 400, 297, 0, 40);
     const double homeRim = whiteShare(home, width, 400, 297, 70, 130);
 
-    movePointer(window, 400, 300);
-    pressButton(window, 1, true);
-    pause(1.5);
-    int w = 0, h = 0;
-    const std::vector<Rgb> pulled = grab(window, w, h);
-    pressButton(window, 1, false);
-    savePng(window, "program-pulled.png");
     // The pulled dots swing through the pointer, so the ring around it is where the gathering
     // shows for certain: the dots there have left gaps behind.
+    const std::vector<Rgb> pulled = pictureWhileHeld(window, 1, [&](const std::vector<Rgb>& p) {
+        return whiteShare(p, width, 400, 297, 70, 130) > homeRim + 0.02;
+    });
+    savePng(window, "program-pulled.png");
+    ASSERT_EQ(pulled.size(), 800u * 600);
     EXPECT_GT(whiteShare(pulled, width, 400, 297, 70, 130), homeRim + 0.02)
         << "the left button gathers the dots around the pointer";
+    EXPECT_TRUE(enterBringsBack(window, home)) << "Enter restores the home picture";
 
-    pressKey(window, XK_Return);
-    pause(1);
-    EXPECT_TRUE(samePicture(settledPicture(window, 10), home)) << "Enter restores the home picture";
-
-    movePointer(window, 400, 300);
-    pressButton(window, 3, true);
-    pause(1);
-    pressButton(window, 3, false);
-    const std::vector<Rgb> pushed = grab(window, w, h);
+    const std::vector<Rgb> pushed = pictureWhileHeld(window, 3, [&](const std::vector<Rgb>& p) {
+        return whiteShare(p, width, 400, 297, 0, 40) > homeCore + 0.3;
+    });
     savePng(window, "program-pushed.png");
+    ASSERT_EQ(pushed.size(), 800u * 600);
     EXPECT_GT(whiteShare(pushed, width, 400, 297, 0, 40), homeCore + 0.3)
         << "the right button clears the dots away from the pointer";
-
-    pressKey(window, XK_Return);
-    pause(1);
-    EXPECT_TRUE(samePicture(settledPicture(window, 10), home)) << "Enter restores the home picture";
+    EXPECT_TRUE(enterBringsBack(window, home)) << "Enter restores the home picture";
 
     pressKey(window, XK_Escape);
     expectQuitWithZero(program, "Escape");
