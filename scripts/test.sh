@@ -1,7 +1,8 @@
 #!/bin/sh
 # Installs whatever is missing, builds Velmora with its tests and runs every test: all of them on
 # a plain debug build, the display-free ones again under AddressSanitizer and
-# UndefinedBehaviorSanitizer, and each fuzz target for a short while. The display tests start
+# UndefinedBehaviorSanitizer, and each fuzz target for a short while; last, checks that the
+# sources are laid out as .clang-format says. The display tests start
 # private Xvfb servers of their own; nothing touches the user's display.
 set -e
 VELMORA_ROOT=$(cd "$(dirname "$0")/.." && pwd)
@@ -22,3 +23,5 @@ velmora_build "$VELMORA_ROOT/build-asan" -DCMAKE_BUILD_TYPE=Debug -DVELMORA_SANI
 
 echo "velmora: the fuzz targets"
 "$VELMORA_ROOT/scripts/fuzz.sh" "${VELMORA_FUZZ_SECONDS:-20}"
+
+"$VELMORA_ROOT/scripts/format-check.sh"
