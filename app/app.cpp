@@ -59,15 +59,6 @@ void openDisplay(const SceneState& state) {
         failVideo("Video mode set failed: %s\n");
 }
 
-void deriveSizes(SceneState& state) {
-    state.screenWidth = static_cast<float>(state.width);
-    state.screenHeight = static_cast<float>(state.height);
-    state.cellSize = kCellSize;
-    state.cols = state.width / kCellPixels;
-    state.dotRadius = kDotRadius;
-    state.rows = state.height / kCellPixels;
-}
-
 } // namespace
 
 void chooseDisplayMode(SceneState& state, int argc, char** argv) {
@@ -104,24 +95,36 @@ void startApp(int argc, char** argv) {
     if (!SDL_GetVideoInfo())
         failVideo("Video query failed: %s\n");
 
-    scene.width = kDisplayWidth;
-    scene.height = kDisplayHeight;
+    sizeScene();
     scene.fullscreen = true;
     chooseDisplayMode(scene, argc, argv);
     openDisplay(scene);
-    deriveSizes(scene);
 
     setupView(scene.width, scene.height);
     buildDiscList(kDiscSegments);
     buildRingList(kRingSegments);
 
     scene.camera = new CameraGrid(kCaptureWidth, kCaptureHeight, scene.cols, scene.rows);
-    scene.cellColors = scene.camera->cellColors();
-    scene.cellLuminance = scene.camera->cellLuminance();
-    scene.ringRadius = kRingRadius;
     // The red ring drawn at the pointer takes the system pointer's place.
     SDL_ShowCursor(SDL_DISABLE);
+    buildHomeLattice(scene.camera->cellColors(), scene.camera->cellLuminance());
+}
 
+void sizeScene() {
+    scene.width = kDisplayWidth;
+    scene.height = kDisplayHeight;
+    scene.screenWidth = static_cast<float>(scene.width);
+    scene.screenHeight = static_cast<float>(scene.height);
+    scene.cellSize = kCellSize;
+    scene.cols = scene.width / kCellPixels;
+    scene.dotRadius = kDotRadius;
+    scene.rows = scene.height / kCellPixels;
+    scene.ringRadius = kRingRadius;
+}
+
+void buildHomeLattice(ColorTriple** cellColors, int32_t* cellLuminance) {
+    scene.cellColors = cellColors;
+    scene.cellLuminance = cellLuminance;
     buildLattice();
     for (int32_t i = 0; i < scene.dotCount; ++i) {
         Dot& dot = scene.dots[i];
@@ -133,8 +136,11 @@ void startApp(int argc, char** argv) {
 void runFramePass() {
     // Input first: it may start the glide or end the program.
     pollEvents();
+    // The newest camera frame, reduced to the cells the dots sample.
     scene.camera->grabFrame();
     advanceScene();
+    // The ring fades by the passes counted since the last mouse input.
+    countIdleFrame();
     renderFrame();
 }
 
@@ -145,6 +151,9 @@ void advanceScene() {
         applyMouseForces();
         moveDots();
     }
+}
+
+void countIdleFrame() {
     // Saturates, so the ring stays faded however long the mouse is left alone.
     if (scene.idleFrames < INT32_MAX)
         ++scene.idleFrames;

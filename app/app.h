@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+struct ColorTriple;
 struct SceneState;
 
 // The program's main function, called with main's arguments. Starts up, then runs the frame
@@ -13,6 +14,14 @@ int runApp(int argc, char** argv);
 // shapes, the camera and the lattice with every dot at home. Ends the process on a video failure.
 void startApp(int argc, char** argv);
 
+// Start-up's sizes, for the program, its tests and its benchmark: the 800 x 600 display, and
+// the grid (40 x 30 cells of 20 pixels) and drawing sizes derived from it.
+void sizeScene();
+
+// Start-up's lattice, after sizeScene: scene.cellColors and cellLuminance set to the given cell
+// arrays (cols x rows each, rewritten every frame) and the lattice built with every dot at home.
+void buildHomeLattice(ColorTriple** cellColors, int32_t* cellLuminance);
+
 // The first argument, when there is one, chooses full screen ("fullscreen") or a window
 // ("window"); any other first argument gets the notice box and leaves state.fullscreen as it is.
 void chooseDisplayMode(SceneState& state, int argc, char** argv);
@@ -21,8 +30,11 @@ void chooseDisplayMode(SceneState& state, int argc, char** argv);
 void runFramePass();
 
 // The pass's motion: a glide step while the dots glide home, otherwise the pointer's forces
-// and one step of motion; then one more frame counted since the last mouse input.
+// and one step of motion.
 void advanceScene();
+
+// One more pass counted in scene.idleFrames since the last mouse input, saturating.
+void countIdleFrame();
 
 // Shuts SDL's video layer down and ends the process with the given status. Called with 1 on a
 // start-up failure and with 0 when the user quits.

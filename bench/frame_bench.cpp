@@ -1,4 +1,5 @@
 // The work of every frame, step by step, on the program's real 40 x 30 grid and 1620-dot lattice.
+#include "app/app.h"
 #include "app/scene_state.h"
 #include "camera/camera_grid.h"
 #include "dots/dot.h"
@@ -8,7 +9,6 @@
 #include "draw/render.h"
 #include "draw/view.h"
 #include "platform/capture_service.h"
-#include "support/lattice_support.h"
 
 #include <benchmark/benchmark.h>
 
@@ -64,11 +64,12 @@ void reportFastest(benchmark::internal::Benchmark* benchmark) {
 
 bool cameraIsLive = false; // the camera's source delivered a frame
 
-// The program's camera grid, made once: its pipeline running (its start-up over before anything
-// is timed) and a frame of random pixels in its buffer.
+// The program's camera grid for start-up's sizes, made once: its pipeline running (its start-up
+// over before anything is timed) and a frame of random pixels in its buffer.
 CameraGrid& camera() {
     static CameraGrid* grid = [] {
-        CameraGrid* made = new CameraGrid(160, 120, 40, 30);
+        sizeScene();
+        CameraGrid* made = new CameraGrid(160, 120, scene.cols, scene.rows);
         cameraIsLive = awaitFirstFrame(*made);
         reduceRandomFrame(*made);
         return made;
@@ -91,7 +92,7 @@ void startScene() {
         return;
     started = true;
     scene.camera = &camera();
-    buildProgramLattice(camera().cellColors(), camera().cellLuminance());
+    buildHomeLattice(camera().cellColors(), camera().cellLuminance());
 }
 
 // The left button held down at the middle of the window.
@@ -244,7 +245,8 @@ void frameWorkOutsideOpenGL(benchmark::State& state) {
 }
 BENCHMARK(frameWorkOutsideOpenGL)->Apply(reportFastest);
 
-// An 800 x 600 OpenGL window with the program's view and shapes, or null without a display.
+// An OpenGL window of start-up's size with the program's view and shapes, or null without a
+// display.
 bool openWindow() {
     static const bool opened = [] {
         if (!std::getenv("DISPLAY") || !*std::getenv("DISPLAY"))
@@ -253,9 +255,10 @@ bool openWindow() {
             return false;
         SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
         SDL_GL_SetAttribute(SDL_GL_SWAP_CONTROL, 0); // measure the drawing, not the refresh
-        if (!SDL_SetVideoMode(800, 600, 0, SDL_OPENGL))
+        sizeScene();
+        if (!SDL_SetVideoMode(scene.width, scene.height, 0, SDL_OPENGL))
             return false;
-        setupView(800, 600);
+        setupView(scene.width, scene.height);
         buildDiscList(18);
         buildRingList(30);
         return true;

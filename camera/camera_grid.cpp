@@ -1,6 +1,7 @@
 #include "camera/camera_grid.h"
 
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -106,18 +107,16 @@ CameraGrid::CameraGrid(int32_t captureWidth, int32_t captureHeight, int32_t cols
 
     // Every reduction sums the same pixels into each cell, so each cell's count is known now;
     // a count of 0 or beyond the reciprocal's reach is left to a plain division.
-    expectedPixelCounts = new int32_t[gridCellCount]();
+    std::vector<int32_t> counts(static_cast<size_t>(gridCellCount));
     for (int32_t y = 0; y < captureHeight; ++y)
         for (int32_t col = 0; col < cols; ++col)
-            expectedPixelCounts[cellRowOfRow[y] * cols + col] +=
+            counts[static_cast<size_t>(cellRowOfRow[y] * cols + col)] +=
                 firstColumnOfCell[col + 1] - firstColumnOfCell[col];
     countReciprocals = new uint64_t[gridCellCount]();
     for (int32_t cell = 0; cell < gridCellCount; ++cell) {
-        const int32_t count = expectedPixelCounts[cell];
+        const int32_t count = counts[static_cast<size_t>(cell)];
         if (count > 0 && count <= kLargestReciprocalCount)
             countReciprocals[cell] = reciprocalOf(count);
-        else
-            expectedPixelCounts[cell] = -1;
     }
 
     buildCaptureGraph(captureWidth, captureHeight);
@@ -147,47 +146,58 @@ void CameraGrid::walkFrame() {
 // row first (in 16-bit sums, at most 256 rows at a time), then those column sums are added up
 // per cell.
 void CameraGrid::accumulateCells() {
-    const int32_t rowBytes = captureWidth * 3;
     int32_t y = 0;
     while (y < captureHeight) {
         int32_t end = y + 1;
         while (end < captureHeight && end - y < kRowsPerColumnSum &&
                cellRowOfRow[end] == cellRowOfRow[y])
             ++end;
-        const int32_t rowsInGroup = end - y;
-        const int32_t rowBase = cellRowOfRow[y] * cols;
-        for (; y + 1 < end; y += 2)
-            addRows(frameRow(y), frameRow(y + 1), rowBytes, columnSums);
-        if (y < end)
-            addRow(frameRow(y++), rowBytes, columnSums);
-
-        for (int32_t col = 0; col < cols; ++col) {
-            // Walked columns first .. last - 1 are frame columns captureWidth - last ..
-            // captureWidth - 1 - first, one stretch of the column sums.
-            const int32_t first = firstColumnOfCell[col];
-            const int32_t last = firstColumnOfCell[col + 1];
-            const uint16_t* frameColumn = columnSums + (captureWidth - last) * 3;
-            int32_t r = 0, g = 0, b = 0;
-            int32_t x = first;
-            for (; x + 4 <= last; x += 4, frameColumn += 12) {
-                b += frameColumn[0] + frameColumn[3] + frameColumn[6] + frameColumn[9];
-                g += frameColumn[1] + frameColumn[4] + frameColumn[7] + frameColumn[10];
-                r += frameColumn[2] + frameColumn[5] + frameColumn[8] + frameColumn[11];
-            }
-            for (; x < last; ++x, frameColumn += 3) {
-                b += frameColumn[0];
-                g += frameColumn[1];
-                r += frameColumn[2];
-            }
-            ColorTriple* cellSum = cellSums[rowBase + col];
-            cellSum->r += r;
-            cellSum->g += g;
-            cellSum->b += b;
-            cellPixelCounts[rowBase + col] += (last - first) * rowsInGroup;
-        }
-        for (int32_t i = 0; i < rowBytes; ++i)
-            columnSums[i] = 0;
+        sumColumns(y, end);
+        addColumnsToCells(cellRowOfRow[y] * cols, end - y);
+        y = end;
     }
+}
+
+// Sums the frame rows of walked rows firstRow .. endRow - 1 byte by byte into the column sums,
+// two rows at a time.
+void CameraGrid::sumColumns(int32_t firstRow, int32_t endRow) {
+    const int32_t rowBytes = captureWidth * 3;
+    int32_t y = firstRow;
+    for (; y + 1 < endRow; y += 2)
+        addRows(frameRow(y), frameRow(y + 1), rowBytes, columnSums);
+    if (y < endRow)
+        addRow(frameRow(y), rowBytes, columnSums);
+}
+
+// Adds the column sums of rowCount walked rows to the grid row whose first cell is firstCell,
+// and clears them for the next grid row.
+void CameraGrid::addColumnsToCells(int32_t firstCell, int32_t rowCount) {
+    for (int32_t col = 0; col < cols; ++col) {
+        // Walked columns first .. last - 1 are frame columns captureWidth - last ..
+        // captureWidth - 1 - first, one stretch of the column sums.
+        const int32_t first = firstColumnOfCell[col];
+        const int32_t last = firstColumnOfCell[col + 1];
+        const uint16_t* frameColumn = columnSums + (captureWidth - last) * 3;
+        int32_t r = 0, g = 0, b = 0;
+        int32_t x = first;
+        for (; x + 4 <= last; x += 4, frameColumn += 12) {
+            b += frameColumn[0] + frameColumn[3] + frameColumn[6] + frameColumn[9];
+            g += frameColumn[1] + frameColumn[4] + frameColumn[7] + frameColumn[10];
+            r += frameColumn[2] + frameColumn[5] + frameColumn[8] + frameColumn[11];
+        }
+        for (; x < last; ++x, frameColumn += 3) {
+            b += frameColumn[0];
+            g += frameColumn[1];
+            r += frameColumn[2];
+        }
+        ColorTriple* cellSum = cellSums[firstCell + col];
+        cellSum->r += r;
+        cellSum->g += g;
+        cellSum->b += b;
+        cellPixelCounts[firstCell + col] += (last - first) * rowCount;
+    }
+    for (int32_t i = 0; i < captureWidth * 3; ++i)
+        columnSums[i] = 0;
 }
 
 // Cell pass: averages, luminances, and the accumulators back to zero.
@@ -196,8 +206,8 @@ void CameraGrid::finishCells() {
         ColorTriple* average = cellAverages[cell];
         ColorTriple* sum = cellSums[cell];
         const int32_t count = cellPixelCounts[cell];
-        if (count == expectedPixelCounts[cell]) {
-            const uint64_t reciprocal = countReciprocals[cell];
+        const uint64_t reciprocal = countReciprocals[cell];
+        if (reciprocal != 0) {
             average->r = divideByReciprocal(sum->r, reciprocal);
             average->g = divideByReciprocal(sum->g, reciprocal);
             average->b = divideByReciprocal(sum->b, reciprocal);

@@ -87,8 +87,9 @@ class CameraGrid {
     int32_t* cellRowOfRow = nullptr;      // grid row of each walked row, y x rowScale truncated
     int32_t* firstColumnOfCell = nullptr; // per grid column and one more: its first walked column
     uint16_t* columnSums = nullptr; // per frame byte, its sum over up to 256 rows of a grid row
-    int32_t* expectedPixelCounts = nullptr; // pixels every reduction sums per cell, or -1
-    uint64_t* countReciprocals = nullptr;   // per cell, for dividing by its expected count
+    // Per cell, for dividing by the pixels every reduction sums into it; 0 where that count is 0
+    // or too large for the reciprocal, and the division is a plain one.
+    uint64_t* countReciprocals = nullptr;
 
     // The frame row that walked row walkedRow comes from.
     const uint8_t* frameRow(int32_t walkedRow) const {
@@ -97,5 +98,7 @@ class CameraGrid {
 
     void walkFrame();
     void accumulateCells();
+    void sumColumns(int32_t firstRow, int32_t endRow);
+    void addColumnsToCells(int32_t firstCell, int32_t rowCount);
     void finishCells();
 };

@@ -2,7 +2,8 @@
 #pragma once
 
 // Once, right after the display opens: white background, viewport and a projection in which one
-// unit is one pixel, origin top-left, y down. Every piece of fixed GL state is set here.
+// unit is one pixel, origin top-left, y down. Every piece of fixed GL state is set here, but for
+// blending, which the drawing switches on for the ring alone and off again every frame.
 void setupView(int width, int height);
 
 // Compiles scene.discList: a filled polygon of segments corners on the unit circle, the first at

@@ -8,7 +8,8 @@ VELMORA_BUILD_PACKAGES="cmake g++ make pkg-config libsdl1.2-dev libgl-dev libglu
   libx11-dev libxrandr-dev libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev"
 VELMORA_RUN_PACKAGES="gstreamer1.0-plugins-base gstreamer1.0-plugins-good libgl1-mesa-dri"
 VELMORA_TEST_PACKAGES="libgtest-dev libgmock-dev xvfb xauth xdotool libxtst-dev imagemagick
-  desktop-file-utils man-db appstream lintian libbenchmark-dev clang libclang-rt-14-dev"
+  desktop-file-utils man-db appstream lintian libbenchmark-dev clang libclang-rt-14-dev
+  clang-format"
 
 # Installs the named packages that are not installed yet; prints nothing if none is missing.
 velmora_install() {

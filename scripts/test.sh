@@ -2,9 +2,10 @@
 # Installs whatever is missing, builds Velmora with its tests and runs every test: all of them on
 # a plain debug build; everything built again with optimisation (where GCC finds more to warn
 # about) and the package made and checked from that tree; the display-free tests again under
-# AddressSanitizer and UndefinedBehaviorSanitizer; and each fuzz target for a short while. The
-# display tests start private Xvfb servers of their own; nothing touches the user's display.
-# Arguments go to each ctest run (for example -R name).
+# AddressSanitizer and UndefinedBehaviorSanitizer; each fuzz target for a short while; and last,
+# that the sources are laid out as .clang-format says. The display tests start private Xvfb
+# servers of their own; nothing touches the user's display. Arguments go to each ctest run (for
+# example -R name).
 set -e
 VELMORA_ROOT=$(cd "$(dirname "$0")/.." && pwd)
 . "$VELMORA_ROOT/scripts/deps.sh"
@@ -35,3 +36,5 @@ velmora_build "$VELMORA_ROOT/build-asan" -DCMAKE_BUILD_TYPE=Debug -DVELMORA_SANI
 
 echo "velmora: the fuzz targets, ${VELMORA_FUZZ_SECONDS:-20} s each"
 "$VELMORA_ROOT/scripts/fuzz.sh" "${VELMORA_FUZZ_SECONDS:-20}"
+
+"$VELMORA_ROOT/scripts/format-check.sh"

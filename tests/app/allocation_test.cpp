@@ -10,6 +10,8 @@
 #include "app/scene_state.h"
 #include "camera/camera_grid.h"
 #include "draw/render.h"
+#include "support/sdl_events.h"
+#include "support/start_window.h"
 
 #include <gtest/gtest.h>
 
@@ -98,29 +100,13 @@ void framePassWithoutCopy() {
     pollEvents();
     scene.camera->reduceFrame();
     advanceScene();
+    countIdleFrame();
     renderFrame();
     waitForNextPass(pacing);
 }
 
-void push(Uint8 type, Uint8 button, SDLKey key = SDLK_UNKNOWN) {
-    SDL_Event event{};
-    event.type = type;
-    event.button.type = type;
-    event.button.button = button;
-    if (type == SDL_KEYDOWN || type == SDL_KEYUP)
-        event.key.keysym.sym = key;
-    if (type == SDL_MOUSEMOTION) {
-        event.motion.x = 400;
-        event.motion.y = 300;
-    }
-    SDL_PushEvent(&event);
-}
-
 TEST(Allocation, FramePassesAfterStartUpAllocateNothing) {
-    char program[] = "velmora";
-    char mode[] = "window";
-    char* argv[] = {program, mode, nullptr};
-    startApp(2, argv);
+    startInWindow();
     // A few passes first, so that the drivers have set up whatever they keep for drawing.
     for (int pass = 0; pass < 10; ++pass)
         framePassWithoutCopy();
@@ -129,15 +115,15 @@ TEST(Allocation, FramePassesAfterStartUpAllocateNothing) {
     for (int pass = 0; pass < 1000; ++pass) {
         // Every kind of pass: pointer moves, pull, push, both modes, and glides.
         if (pass % 50 == 0)
-            push(SDL_MOUSEMOTION, 0);
+            pushMotion(400, 300);
         if (pass % 200 == 10)
-            push(SDL_MOUSEBUTTONDOWN, pass % 400 == 10 ? SDL_BUTTON_LEFT : SDL_BUTTON_RIGHT);
+            pushButton(SDL_MOUSEBUTTONDOWN, pass % 400 == 10 ? SDL_BUTTON_LEFT : SDL_BUTTON_RIGHT);
         if (pass % 200 == 60)
-            push(SDL_MOUSEBUTTONUP, pass % 400 == 60 ? SDL_BUTTON_LEFT : SDL_BUTTON_RIGHT);
+            pushButton(SDL_MOUSEBUTTONUP, pass % 400 == 60 ? SDL_BUTTON_LEFT : SDL_BUTTON_RIGHT);
         if (pass % 200 == 100)
-            push(SDL_KEYDOWN, 0, SDLK_SPACE);
+            pushKey(SDL_KEYDOWN, SDLK_SPACE);
         if (pass % 200 == 150)
-            push(SDL_KEYDOWN, 0, SDLK_RETURN);
+            pushKey(SDL_KEYDOWN, SDLK_RETURN);
         framePassWithoutCopy();
     }
     counting = false;

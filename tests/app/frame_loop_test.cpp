@@ -5,6 +5,8 @@
 #include "app/scene_state.h"
 #include "camera/camera_grid.h"
 #include "dots/dot.h"
+#include "support/sdl_events.h"
+#include "support/start_window.h"
 
 #include <gtest/gtest.h>
 
@@ -14,23 +16,6 @@
 #include <cstdint>
 
 namespace {
-
-void push(Uint8 type, Uint8 button, Uint16 x = 0, Uint16 y = 0) {
-    SDL_Event event{};
-    event.type = type;
-    if (type == SDL_MOUSEMOTION) {
-        event.motion.type = type;
-        event.motion.x = x;
-        event.motion.y = y;
-    } else if (type == SDL_KEYDOWN) {
-        event.key.type = type;
-        event.key.keysym.sym = static_cast<SDLKey>(button);
-    } else {
-        event.button.type = type;
-        event.button.button = button;
-    }
-    SDL_PushEvent(&event);
-}
 
 // How many dots lie within 60 pixels of the point.
 int dotsNear(float x, float y) {
@@ -52,12 +37,7 @@ bool everyDotHome() {
 
 class FrameLoop : public ::testing::Test {
   protected:
-    static void SetUpTestSuite() {
-        char program[] = "velmora";
-        char mode[] = "window";
-        char* argv[] = {program, mode, nullptr};
-        startApp(2, argv);
-    }
+    static void SetUpTestSuite() { startInWindow(); }
 };
 
 TEST_F(FrameLoop, StartUpDerivesTheSizesAndPutsEveryDotAtHome) {
@@ -80,7 +60,7 @@ TEST_F(FrameLoop, StartUpDerivesTheSizesAndPutsEveryDotAtHome) {
 }
 
 TEST_F(FrameLoop, PassWithAMouseEventDrawsWithIdleCountOne) {
-    push(SDL_MOUSEMOTION, 0, 400, 300);
+    pushMotion(400, 300);
     runFramePass();
     EXPECT_EQ(scene.idleFrames, 1);
     runFramePass();
@@ -88,15 +68,15 @@ TEST_F(FrameLoop, PassWithAMouseEventDrawsWithIdleCountOne) {
 }
 
 TEST_F(FrameLoop, LeftDragGathersTheDotsAndEnterGlidesThemHome) {
-    push(SDL_MOUSEMOTION, 0, 400, 300);
-    push(SDL_MOUSEBUTTONDOWN, SDL_BUTTON_LEFT);
+    pushMotion(400, 300);
+    pushButton(SDL_MOUSEBUTTONDOWN, SDL_BUTTON_LEFT);
     const int before = dotsNear(400, 300);
     for (int pass = 0; pass < 30; ++pass)
         runFramePass();
     EXPECT_GT(dotsNear(400, 300), before + 5) << "the pull gathers the dots";
 
     // During the glide the held button moves nothing: exactly one motion branch per pass.
-    push(SDL_KEYDOWN, SDLK_RETURN);
+    pushKey(SDL_KEYDOWN, SDLK_RETURN);
     runFramePass();
     EXPECT_TRUE(scene.homing);
     EXPECT_TRUE(scene.leftDown);
@@ -111,24 +91,24 @@ TEST_F(FrameLoop, LeftDragGathersTheDotsAndEnterGlidesThemHome) {
     // The still-held button acts again in the next pass.
     runFramePass();
     EXPECT_NE(scene.dots[0].force.x, 0.0f);
-    push(SDL_MOUSEBUTTONUP, SDL_BUTTON_LEFT);
-    push(SDL_KEYDOWN, SDLK_RETURN);
+    pushButton(SDL_MOUSEBUTTONUP, SDL_BUTTON_LEFT);
+    pushKey(SDL_KEYDOWN, SDLK_RETURN);
     for (int pass = 0; pass < 20; ++pass)
         runFramePass();
     EXPECT_TRUE(everyDotHome());
 }
 
 TEST_F(FrameLoop, RightDragScattersTheDots) {
-    push(SDL_MOUSEMOTION, 0, 400, 300);
-    push(SDL_MOUSEBUTTONDOWN, SDL_BUTTON_RIGHT);
+    pushMotion(400, 300);
+    pushButton(SDL_MOUSEBUTTONDOWN, SDL_BUTTON_RIGHT);
     const int before = dotsNear(400, 300);
     for (int pass = 0; pass < 30; ++pass)
         runFramePass();
-    push(SDL_MOUSEBUTTONUP, SDL_BUTTON_RIGHT);
+    pushButton(SDL_MOUSEBUTTONUP, SDL_BUTTON_RIGHT);
     runFramePass();
     EXPECT_LT(dotsNear(400, 300), before - 10) << "the push scatters the dots";
     EXPECT_EQ(scene.dots[0].force.x, 0.0f) << "released: the dots coast";
-    push(SDL_KEYDOWN, SDLK_RETURN);
+    pushKey(SDL_KEYDOWN, SDLK_RETURN);
     for (int pass = 0; pass < 20; ++pass)
         runFramePass();
     EXPECT_TRUE(everyDotHome());

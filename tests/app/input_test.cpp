@@ -2,6 +2,8 @@
 #include "app/scene_state.h"
 #include "dots/dot.h"
 
+#include "support/sdl_events.h"
+
 #include <gtest/gtest.h>
 
 #include <SDL.h>
@@ -27,31 +29,6 @@ class Input : public ::testing::Test {
     }
     void TearDown() override { SDL_Quit(); }
 
-    static void push(SDL_Event event) { ASSERT_EQ(SDL_PushEvent(&event), 0) << SDL_GetError(); }
-    static void key(Uint8 type, SDLKey sym) {
-        SDL_Event event{};
-        event.type = type;
-        event.key.type = type;
-        event.key.keysym.sym = sym;
-        push(event);
-    }
-    static void button(Uint8 type, Uint8 number) {
-        SDL_Event event{};
-        event.type = type;
-        event.button.type = type;
-        event.button.button = number;
-        event.button.x = 777;
-        event.button.y = 555;
-        push(event);
-    }
-    static void motion(Uint16 x, Uint16 y) {
-        SDL_Event event{};
-        event.type = SDL_MOUSEMOTION;
-        event.motion.type = SDL_MOUSEMOTION;
-        event.motion.x = x;
-        event.motion.y = y;
-        push(event);
-    }
     bool forcesAre(float fx, float fy) const {
         for (const Dot& dot : dots)
             if (dot.force.x != fx || dot.force.y != fy)
@@ -68,9 +45,9 @@ TEST_F(Input, NoPendingEventChangesNothing) {
 }
 
 TEST_F(Input, LastOfSeveralMotionsWinsAndRestartsTheRingFade) {
-    motion(10, 20);
-    motion(65535, 7);
-    motion(300, 400);
+    pushMotion(10, 20);
+    pushMotion(65535, 7);
+    pushMotion(300, 400);
     pollEvents();
     EXPECT_EQ(scene.mouseX, 300);
     EXPECT_EQ(scene.mouseY, 400);
@@ -78,7 +55,7 @@ TEST_F(Input, LastOfSeveralMotionsWinsAndRestartsTheRingFade) {
 }
 
 TEST_F(Input, MotionPositionsWidenWithoutSign) {
-    motion(65535, 40000);
+    pushMotion(65535, 40000);
     pollEvents();
     EXPECT_EQ(scene.mouseX, 65535);
     EXPECT_EQ(scene.mouseY, 40000);
@@ -100,7 +77,7 @@ TEST_F(Input, ButtonPressesSetOnlyTheirOwnFlagAndKeepThePointer) {
         scene.mouseX = 5;
         scene.mouseY = 6;
         scene.idleFrames = 50;
-        button(SDL_MOUSEBUTTONDOWN, c.button);
+        pushButton(SDL_MOUSEBUTTONDOWN, c.button, 777, 555);
         pollEvents();
         EXPECT_EQ(scene.leftDown, c.left) << "button " << int(c.button);
         EXPECT_EQ(scene.rightDown, c.right) << "button " << int(c.button);
@@ -121,12 +98,12 @@ TEST_F(Input, ReleasingLeftOrRightStopsEveryForceOthersDoNot) {
         for (Dot& dot : dots)
             dot.setForce(1, 2);
         for (Uint8 other : {SDL_BUTTON_MIDDLE, SDL_BUTTON_WHEELUP, SDL_BUTTON_WHEELDOWN})
-            button(SDL_MOUSEBUTTONUP, other);
+            pushButton(SDL_MOUSEBUTTONUP, other, 777, 555);
         scene.idleFrames = 50;
         pollEvents();
         EXPECT_TRUE(forcesAre(1, 2)) << "middle and wheel releases leave forces alone";
         EXPECT_EQ(scene.idleFrames, 0);
-        button(SDL_MOUSEBUTTONUP, c.button);
+        pushButton(SDL_MOUSEBUTTONUP, c.button, 777, 555);
         pollEvents();
         EXPECT_EQ(scene.leftDown, c.left) << "button " << int(c.button);
         EXPECT_EQ(scene.rightDown, c.right) << "button " << int(c.button);
@@ -135,22 +112,22 @@ TEST_F(Input, ReleasingLeftOrRightStopsEveryForceOthersDoNot) {
 }
 
 TEST_F(Input, KeysLeaveTheRingFadeAlone) {
-    key(SDL_KEYDOWN, SDLK_a);
-    key(SDL_KEYUP, SDLK_a);
-    key(SDL_KEYDOWN, SDLK_LSHIFT);
+    pushKey(SDL_KEYDOWN, SDLK_a);
+    pushKey(SDL_KEYUP, SDLK_a);
+    pushKey(SDL_KEYDOWN, SDLK_LSHIFT);
     pollEvents();
     EXPECT_EQ(scene.idleFrames, 50);
 }
 
 TEST_F(Input, SpaceTogglesTheModeAndEnterStartsTheGlideInOnePass) {
-    key(SDL_KEYDOWN, SDLK_SPACE);
-    key(SDL_KEYDOWN, SDLK_RETURN);
+    pushKey(SDL_KEYDOWN, SDLK_SPACE);
+    pushKey(SDL_KEYDOWN, SDLK_RETURN);
     pollEvents();
     EXPECT_FALSE(scene.colorMode);
     EXPECT_TRUE(scene.homing);
     EXPECT_TRUE(forcesAre(0, 0)) << "the glide stops every dot";
-    key(SDL_KEYDOWN, SDLK_SPACE);
-    key(SDL_KEYUP, SDLK_SPACE);
+    pushKey(SDL_KEYDOWN, SDLK_SPACE);
+    pushKey(SDL_KEYUP, SDLK_SPACE);
     pollEvents();
     EXPECT_TRUE(scene.colorMode) << "Space twice returns to colour mode";
 }
@@ -158,24 +135,24 @@ TEST_F(Input, SpaceTogglesTheModeAndEnterStartsTheGlideInOnePass) {
 TEST_F(Input, EnterDuringTheGlideRestartsIt) {
     scene.homing = true;
     scene.homingFrame = 12;
-    key(SDL_KEYDOWN, SDLK_RETURN);
+    pushKey(SDL_KEYDOWN, SDLK_RETURN);
     pollEvents();
     EXPECT_TRUE(scene.homing);
     EXPECT_EQ(scene.homingFrame, 0);
 }
 
 TEST_F(Input, EitherShiftReleaseClearsTheOneShiftFlag) {
-    key(SDL_KEYDOWN, SDLK_LSHIFT);
-    key(SDL_KEYDOWN, SDLK_RSHIFT);
+    pushKey(SDL_KEYDOWN, SDLK_LSHIFT);
+    pushKey(SDL_KEYDOWN, SDLK_RSHIFT);
     pollEvents();
     EXPECT_TRUE(scene.shiftDown);
-    key(SDL_KEYUP, SDLK_LSHIFT);
+    pushKey(SDL_KEYUP, SDLK_LSHIFT);
     pollEvents();
     EXPECT_FALSE(scene.shiftDown) << "right Shift is still held, but the flag is shared";
-    key(SDL_KEYDOWN, SDLK_RSHIFT);
+    pushKey(SDL_KEYDOWN, SDLK_RSHIFT);
     pollEvents();
     EXPECT_TRUE(scene.shiftDown);
-    key(SDL_KEYUP, SDLK_RSHIFT);
+    pushKey(SDL_KEYUP, SDLK_RSHIFT);
     pollEvents();
     EXPECT_FALSE(scene.shiftDown);
 }
@@ -183,20 +160,20 @@ TEST_F(Input, EitherShiftReleaseClearsTheOneShiftFlag) {
 TEST_F(Input, OtherKeysAndEventTypesAreIgnored) {
     const SceneState before = scene;
     for (SDLKey sym : {SDLK_a, SDLK_UP, SDLK_LCTRL, SDLK_KP_ENTER, SDLK_F1}) {
-        key(SDL_KEYDOWN, sym);
-        key(SDL_KEYUP, sym);
+        pushKey(SDL_KEYDOWN, sym);
+        pushKey(SDL_KEYUP, sym);
     }
     // A code beyond the keys SDL names is a key like any other without an action.
     SDL_Event unnamed{};
     unnamed.type = unnamed.key.type = SDL_KEYDOWN;
     const uint32_t code = 1280;
     std::memcpy(&unnamed.key.keysym.sym, &code, sizeof code);
-    push(unnamed);
+    pushEvent(unnamed);
     SDL_Event other{};
     for (Uint8 type : {Uint8(SDL_ACTIVEEVENT), Uint8(SDL_VIDEORESIZE), Uint8(SDL_VIDEOEXPOSE),
                        Uint8(SDL_USEREVENT)}) {
         other.type = type;
-        push(other);
+        pushEvent(other);
     }
     pollEvents();
     EXPECT_EQ(scene.colorMode, before.colorMode);
@@ -211,8 +188,8 @@ using InputDeathTest = Input;
 TEST_F(InputDeathTest, EscapeEndsTheProcessWithStatusZero) {
     EXPECT_EXIT(
         {
-            key(SDL_KEYDOWN, SDLK_ESCAPE);
-            key(SDL_KEYDOWN, SDLK_SPACE);
+            pushKey(SDL_KEYDOWN, SDLK_ESCAPE);
+            pushKey(SDL_KEYDOWN, SDLK_SPACE);
             pollEvents();
             std::exit(3); // not reached: Escape ends the process at once
         },
@@ -224,7 +201,7 @@ TEST_F(InputDeathTest, ClosingTheWindowEndsTheProcessWithStatusZero) {
         {
             SDL_Event quit{};
             quit.type = SDL_QUIT;
-            push(quit);
+            pushEvent(quit);
             pollEvents();
             std::exit(3);
         },

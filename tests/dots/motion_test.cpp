@@ -1,3 +1,4 @@
+#include "app/app.h"
 #include "app/scene_state.h"
 #include "dots/dot.h"
 #include "dots/homing.h"
@@ -197,7 +198,8 @@ TEST(DotFieldProperty, RandomPlayThenEnterBringsEveryDotHome) {
     static ColorTriple* colors[1200];
     static int32_t luminances[1200];
     scene = SceneState{};
-    buildProgramLattice(colors, luminances);
+    sizeScene();
+    buildHomeLattice(colors, luminances);
 
     std::mt19937 random(20261207);
     for (int frame = 0; frame < 5000; ++frame) {

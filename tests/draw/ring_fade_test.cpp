@@ -1,3 +1,4 @@
+#include "app/app.h"
 #include "app/scene_state.h"
 #include "draw/render.h"
 
@@ -7,7 +8,7 @@ namespace {
 
 // The frame loop counts the pass before drawing, so the first frame sees idleFrames = 1.
 float fadeOneFrame() {
-    ++scene.idleFrames;
+    countIdleFrame();
     fadeRing();
     return scene.ringAlpha;
 }

@@ -113,7 +113,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     setenv("SDL_VIDEODRIVER", "dummy", 1);
     if (SDL_Init(SDL_INIT_VIDEO) < 0)
         std::abort();
-    buildProgramLattice(cellColors, cellLuminance);
+    sizeScene();
+    buildHomeLattice(cellColors, cellLuminance);
     return 0;
 }
 
@@ -154,8 +155,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             check(force.x == forceBefore.x && force.y == forceBefore.y);
 
         const int frames = input.ConsumeIntegralInRange(0, 30);
-        for (int f = 0; f < frames; ++f)
+        for (int f = 0; f < frames; ++f) {
             advanceScene();
+            countIdleFrame();
+        }
         check(dotsFinite());
     }
     return 0;

@@ -23,7 +23,6 @@
 #include <cstring>
 #include <functional>
 #include <memory>
-#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -533,41 +532,6 @@ TEST_F(MessageBoxOnDisplay, NullAndEmptyTextsStillGiveABoxWithOk) {
         PressKey(XK_Return);
         ExpectClosedCleanly();
     }
-}
-
-TEST_F(MessageBoxOnDisplay, ALongTextWrapsIntoATallerBoxOfTheSameWidthLimit) {
-    std::string text;
-    for (int i = 0; i < 60; ++i)
-        text += "word" + std::to_string(i) + " ";
-    text += std::string(300, 'x'); // one word longer than a line
-    const Window box = ShowBox(text.c_str());
-    ASSERT_NE(box, 0u);
-    const Geometry g = GeometryOf(display_, box);
-    EXPECT_LE(g.width, 520) << "lines are broken, not widened";
-    EXPECT_GE(g.height, 150) << "the text takes several lines";
-    PressKey(XK_Return);
-    ExpectClosedCleanly();
-}
-
-// Random bytes (no zero, which ends the string): invalid UTF-8, control bytes, no line breaks
-// where a wrap would like them, 100 kB of it. The box must come up within the screen and close.
-TEST_F(MessageBoxOnDisplay, AHugeBinaryTextGivesABoxWithinTheScreen) {
-    std::mt19937 random(2024);
-    std::string text(100 * 1024, ' ');
-    for (char& c : text)
-        c = static_cast<char>(1 + random() % 255);
-    const Window box = ShowBox(text.c_str());
-    ASSERT_NE(box, 0u);
-    const Geometry g = GeometryOf(display_, box);
-    EXPECT_GE(g.x, 0);
-    EXPECT_GE(g.y, 0);
-    EXPECT_LE(g.x + g.width, DisplayWidth(display_, DefaultScreen(display_)));
-    EXPECT_LE(g.y + g.height, DisplayHeight(display_, DefaultScreen(display_)))
-        << "the lines are capped so that OK stays on the screen";
-    const Geometry ok = ButtonGeometry(box);
-    EXPECT_LE(ok.y + ok.height, g.y + g.height) << "OK inside the box";
-    PressKey(XK_Escape);
-    ExpectClosedCleanly();
 }
 
 // A private Xvfb that the test can take away while the box is open.

@@ -1,11 +1,15 @@
 // The notice box without an X display: the text goes to standard error as one line and the call
-// returns at once.
+// returns at once. Its text is wrapped and measured without a display too.
 #include "platform/message_box.h"
 
 #include <gtest/gtest.h>
 
+// After GoogleTest, whose names Xlib's macros (None, Bool) would clash with.
+#include "platform/message_box_text.h"
+
 #include <cstdio>
 #include <cstdlib>
+#include <random>
 #include <string>
 #include <unistd.h>
 
@@ -105,6 +109,77 @@ TEST(NoDisplay, AnUnsetDisplayWritesTheLine) {
     const Captured captured = CallWithStderrCaptured("unset");
     EXPECT_EQ(captured.result, IDOK);
     EXPECT_EQ(captured.stderrText, "unset\n");
+}
+
+// The wrapped lines as one string, lines joined by '|', glyphs back in UTF-8.
+std::string joined(const std::vector<platform::GlyphLine>& lines) {
+    std::u32string text;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        text += i > 0 ? U"|" : U"";
+        for (const XChar2b& glyph : lines[i])
+            text += static_cast<char32_t>(glyph.byte1 << 8 | glyph.byte2);
+    }
+    return platform::encodeUtf8(text);
+}
+
+struct WrapCase {
+    const char* name;
+    const char32_t* text;
+    std::size_t maxLines;
+    const char* expected; // lines joined by '|'
+};
+
+class Wrap : public ::testing::TestWithParam<WrapCase> {};
+
+// Without a font every glyph is 6 pixels wide: ten of them fill a 60-pixel line.
+TEST_P(Wrap, BreaksTheTextIntoLinesOfTheWidth) {
+    const WrapCase& c = GetParam();
+    EXPECT_EQ(joined(platform::wrapText(c.text, nullptr, 60, c.maxLines, false)), c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, Wrap,
+    ::testing::Values(
+        WrapCase{"AtTheLastSpaceThatFits", U"aaaa bbbb cccc", 5, "aaaa bbbb|cccc"},
+        WrapCase{"InsideAWordWiderThanALine", U"abcdefghijklmno", 5, "abcdefghij|klmno"},
+        WrapCase{"SwallowingTheSpaceAtABreak", U"aaaaaaaaaa bbb", 5, "aaaaaaaaaa|bbb"},
+        WrapCase{"AtLineBreaksButNotAClosingOne", U"one\n\ntwo\n", 5, "one||two"},
+        WrapCase{"EndingInDotsBeyondTheLastLine", U"a\nb\nc", 2, "a|b..."},
+        WrapCase{"CuttingTheLastLineForTheDots", U"aaaaaaaaaa bbb", 1, "aaaaaaa..."}),
+    [](const ::testing::TestParamInfo<WrapCase>& info) { return info.param.name; });
+
+TEST(BoxLayout, MalformedBytesAndControlsAreDrawnAsMarks) {
+    const platform::BoxLayout box =
+        platform::layoutBox("caf\xC3\xA9 \xFF\x01\ttab\r\nend", nullptr, 13, 1024, 768);
+    EXPECT_EQ(joined(box.lines), "caf\xC3\xA9 ??    tab|end")
+        << "U+FFFD, which the default font lacks, as '?'; a tab as four spaces";
+}
+
+TEST(BoxLayout, ALongTextWrapsIntoATallerBoxOfTheSameWidthLimit) {
+    std::string text;
+    for (int i = 0; i < 60; ++i)
+        text += "word" + std::to_string(i) + " ";
+    text += std::string(300, 'x'); // one word longer than a line
+    const platform::BoxLayout box = platform::layoutBox(text.c_str(), nullptr, 13, 1024, 768);
+    EXPECT_LE(box.width, 520) << "lines are broken, not widened";
+    EXPECT_GE(box.height, 150) << "the text takes several lines";
+}
+
+// Random bytes (no zero, which ends the string): invalid UTF-8, control bytes, no line breaks
+// where a wrap would like them, 100 kB of it, on a small screen.
+TEST(BoxLayout, AHugeBinaryTextGivesABoxWithinTheScreen) {
+    std::mt19937 random(2024);
+    std::string text(100 * 1024, ' ');
+    for (char& c : text)
+        c = static_cast<char>(1 + random() % 255);
+    const platform::BoxLayout box = platform::layoutBox(text.c_str(), nullptr, 13, 320, 240);
+    EXPECT_LE(box.width, 320);
+    EXPECT_LE(box.height, 240) << "the lines are capped so that OK stays on the screen";
+    EXPECT_LE(box.buttonY + box.buttonHeight, box.height) << "OK inside the box";
+    ASSERT_FALSE(box.lines.empty());
+    const std::string last = joined({box.lines.back()});
+    ASSERT_GE(last.size(), 3u);
+    EXPECT_EQ(last.substr(last.size() - 3), "...") << "the cut text ends in dots";
 }
 
 } // namespace

