@@ -47,9 +47,13 @@ void Dot::sampleLuminance() {
     luminance /= cellCount;
 }
 
-void Dot::bindCells(int32_t a) { cells = new int32_t[1]{a}; }
+void Dot::bindCells(int32_t a) {
+    cells = new int32_t[1]{a};
+}
 
-void Dot::bindCells(int32_t a, int32_t b) { cells = new int32_t[2]{a, b}; }
+void Dot::bindCells(int32_t a, int32_t b) {
+    cells = new int32_t[2]{a, b};
+}
 
 void Dot::bindCells(int32_t a, int32_t b, int32_t c, int32_t d) {
     cells = new int32_t[4]{a, b, c, d};

@@ -27,14 +27,14 @@ class Dot {
     void bindCells(int32_t a, int32_t b);
     void bindCells(int32_t a, int32_t b, int32_t c, int32_t d);
 
-    Vec3 pos;   // current position in pixels; the disc is centred at pos + (radius, radius)
-    Vec3 home;  // the dot's place in the lattice
-    Vec3 vel;   // velocity in pixels per frame
-    Vec3 force; // added to the velocity every frame (unit mass)
-    Vec3 start; // position when the return-home glide began
-    float damping = 0;                  // velocity factor per frame (0.95 in the lattice)
-    float radius = 0;                   // disc radius in pixels
-    ColorTriple color;                  // sampled from the bound cells, 0..255
+    Vec3 pos;          // current position in pixels; the disc is centred at pos + (radius, radius)
+    Vec3 home;         // the dot's place in the lattice
+    Vec3 vel;          // velocity in pixels per frame
+    Vec3 force;        // added to the velocity every frame (unit mass)
+    Vec3 start;        // position when the return-home glide began
+    float damping = 0; // velocity factor per frame (0.95 in the lattice)
+    float radius = 0;  // disc radius in pixels
+    ColorTriple color; // sampled from the bound cells, 0..255
     int32_t luminance = 0;              // sampled from the bound cells, 0..255
     ColorTriple** cellColors = nullptr; // the camera's per-cell colours; shared
     int32_t* cellLuminance = nullptr;   // the camera's per-cell luminances; shared

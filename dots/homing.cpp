@@ -34,7 +34,9 @@ void stepHoming() {
         (1 - std::cos(scene.homingFrame * static_cast<double>(kPhaseStep) * kPi)) * 0.5);
     for (int32_t i = 0; i < scene.dotCount; ++i) {
         Dot& dot = scene.dots[i];
-        dot.pos.x = static_cast<float>(dot.start.x + (static_cast<double>(dot.home.x) - dot.start.x) * t);
-        dot.pos.y = static_cast<float>(dot.start.y + (static_cast<double>(dot.home.y) - dot.start.y) * t);
+        dot.pos.x =
+            static_cast<float>(dot.start.x + (static_cast<double>(dot.home.x) - dot.start.x) * t);
+        dot.pos.y =
+            static_cast<float>(dot.start.y + (static_cast<double>(dot.home.y) - dot.start.y) * t);
     }
 }

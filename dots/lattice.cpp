@@ -7,7 +7,7 @@
 
 namespace {
 
-const float kRowStep = 0.75f;    // lattice rows lie three quarters of a cell apart
+const float kRowStep = 0.75f; // lattice rows lie three quarters of a cell apart
 const float kLatticeDamping = 0.95f;
 
 // Walks the lattice rows from the top, calling handleRow(u, odd) with the row coordinate u in
@@ -85,7 +85,8 @@ void placeOddRow(Dot* dots, int32_t& index, const SceneState& state, float u) {
 
 void buildLattice() {
     scene.dotCount = 0;
-    walkRows(scene.rows, [](float, bool odd) { scene.dotCount += odd ? scene.cols + 1 : scene.cols; });
+    walkRows(scene.rows,
+             [](float, bool odd) { scene.dotCount += odd ? scene.cols + 1 : scene.cols; });
 
     scene.dots = new Dot[scene.dotCount];
     for (int32_t i = 0; i < scene.dotCount; ++i) {

@@ -11,7 +11,7 @@
     do {                                                                                           \
         const GLenum glCheckError = glGetError();                                                  \
         if (glCheckError != GL_NO_ERROR) {                                                         \
-            std::fprintf(stderr, "%s:%d: OpenGL error 0x%04x\n", __FILE__, __LINE__,              \
+            std::fprintf(stderr, "%s:%d: OpenGL error 0x%04x\n", __FILE__, __LINE__,               \
                          glCheckError);                                                            \
             std::abort();                                                                          \
         }                                                                                          \

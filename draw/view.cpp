@@ -3,8 +3,8 @@
 #include "app/scene_state.h"
 #include "draw/gl_check.h"
 
-#include <SDL_opengl.h>
 #include <GL/glu.h>
+#include <SDL_opengl.h>
 
 #include <cmath>
 

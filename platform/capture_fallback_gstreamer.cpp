@@ -56,10 +56,10 @@ void SourceFallback::start(int32_t newWidth, int32_t newHeight) {
     started = true;
     width = newWidth;
     height = newHeight;
-    GstCaps* caps = gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "BGR", "width",
-                                        G_TYPE_INT, width, "height", G_TYPE_INT, height,
-                                        "pixel-aspect-ratio", GST_TYPE_FRACTION, 1, 1,
-                                        "framerate", GST_TYPE_FRACTION, 0, 1, nullptr);
+    GstCaps* caps =
+        gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "BGR", "width", G_TYPE_INT,
+                            width, "height", G_TYPE_INT, height, "pixel-aspect-ratio",
+                            GST_TYPE_FRACTION, 1, 1, "framerate", GST_TYPE_FRACTION, 0, 1, nullptr);
     gst_app_src_set_caps(GST_APP_SRC(output), caps);
     gst_caps_unref(caps);
     supervise(shared_from_this());

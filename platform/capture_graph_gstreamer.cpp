@@ -187,10 +187,9 @@ FilterGraph::~FilterGraph() {
 
 HRESULT FilterGraph::QueryInterface(REFIID iid, void** object) {
     auto* self = static_cast<IGraphBuilder*>(this);
-    return queryAmong(self,
-                      {{IID_IGraphBuilder, self},
-                       {IID_IMediaControl, static_cast<IMediaControl*>(this)}},
-                      iid, object);
+    return queryAmong(
+        self, {{IID_IGraphBuilder, self}, {IID_IMediaControl, static_cast<IMediaControl*>(this)}},
+        iid, object);
 }
 
 HRESULT FilterGraph::AddFilter(IBaseFilter* filter, LPCWSTR name) {

@@ -105,7 +105,6 @@ class ReferenceList final : public Enumerator, protected Counted {
     size_t next = 0;
 };
 
-
 class Filter;
 class FilterGraph;
 

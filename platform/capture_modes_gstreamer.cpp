@@ -51,9 +51,9 @@ double pickRate(const GValue* value, int& num, int& den) {
         for (guint i = 0; i < gst_value_list_get_size(value); ++i) {
             int n = 0, d = 1;
             const double rate = pickRate(gst_value_list_get_value(value, i), n, d);
-            const bool better = best < 0 || (rate <= kHighestFrameRate
-                                                 ? best > kHighestFrameRate || rate > best
-                                                 : best > kHighestFrameRate && rate < best);
+            const bool better =
+                best < 0 || (rate <= kHighestFrameRate ? best > kHighestFrameRate || rate > best
+                                                       : best > kHighestFrameRate && rate < best);
             if (better) {
                 best = rate;
                 num = n;
@@ -101,8 +101,8 @@ bool canCapture(GstDevice* device) {
     if (caps) {
         for (guint i = 0; i < gst_caps_get_size(caps) && !usable; ++i) {
             const GstStructure* s = gst_caps_get_structure(caps, i);
-            usable = gst_structure_has_name(s, "video/x-raw") ||
-                     gst_structure_has_name(s, "image/jpeg");
+            usable =
+                gst_structure_has_name(s, "video/x-raw") || gst_structure_has_name(s, "image/jpeg");
         }
         gst_caps_unref(caps);
     }
@@ -133,9 +133,9 @@ GstCaps* cameraMode(GstCaps* offered, int32_t width, int32_t height) {
     }
     if (!found)
         return nullptr;
-    GstCaps* caps = gst_caps_new_simple(best.raw ? "video/x-raw" : "image/jpeg", "width",
-                                        G_TYPE_INT, best.width, "height", G_TYPE_INT,
-                                        best.height, nullptr);
+    GstCaps* caps =
+        gst_caps_new_simple(best.raw ? "video/x-raw" : "image/jpeg", "width", G_TYPE_INT,
+                            best.width, "height", G_TYPE_INT, best.height, nullptr);
     if (best.rate > 0)
         gst_caps_set_simple(caps, "framerate", GST_TYPE_FRACTION, best.rateNum, best.rateDen,
                             nullptr);

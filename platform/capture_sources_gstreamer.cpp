@@ -1,8 +1,7 @@
 // The video sources of the GStreamer capture layer: what each one is, how messages name it, and
 // the bin that gives its own picture.
-#include "platform/capture_gstreamer.h"
 #include "platform/capture_sources_gstreamer.h"
-
+#include "platform/capture_gstreamer.h"
 
 namespace capture {
 
@@ -77,8 +76,8 @@ SourcePtr colourBars() {
 
 GstElement* parseBin(const std::string& description, bool ghostPads, std::string& error) {
     GError* parseError = nullptr;
-    GstElement* bin = gst_parse_bin_from_description_full(
-        description.c_str(), ghostPads, nullptr, GST_PARSE_FLAG_FATAL_ERRORS, &parseError);
+    GstElement* bin = gst_parse_bin_from_description_full(description.c_str(), ghostPads, nullptr,
+                                                          GST_PARSE_FLAG_FATAL_ERRORS, &parseError);
     if (parseError || !bin) {
         error = parseError ? parseError->message : "could not be made";
         if (parseError)
@@ -100,8 +99,7 @@ bool addGhostPad(GstElement* bin, const char* name, GstElement* element, const c
 }
 
 GstElement* sourceBinFromDescription(const std::string& description, std::string& error) {
-    GstElement* bin =
-        parseBin(description + " ! capsfilter name=" + kFormatName, false, error);
+    GstElement* bin = parseBin(description + " ! capsfilter name=" + kFormatName, false, error);
     if (!bin)
         return nullptr;
     // Without an element that makes data of its own there would never be a frame.
@@ -144,7 +142,8 @@ GstElement* cameraBin(GstDevice* device, int32_t width, int32_t height, std::str
             gst_bin_add(GST_BIN(bin), element);
     if (made) {
         g_object_set(filter, "caps", mode, nullptr);
-        made = gst_element_link(source, filter) && (!decoder || gst_element_link(filter, decoder)) &&
+        made = gst_element_link(source, filter) &&
+               (!decoder || gst_element_link(filter, decoder)) &&
                addGhostPad(bin, "src", decoder ? decoder : filter, "src");
     }
     gst_caps_unref(mode);
@@ -167,8 +166,7 @@ GstElement* sourceBin(const SourceSpec& spec, int32_t width, int32_t height, std
         return nullptr;
     // The wanted size first, then any size: a source that cannot give it still negotiates, and
     // the scaling after it makes it fit.
-    gchar* text =
-        g_strdup_printf("video/x-raw,width=%d,height=%d;video/x-raw", width, height);
+    gchar* text = g_strdup_printf("video/x-raw,width=%d,height=%d;video/x-raw", width, height);
     GstCaps* caps = gst_caps_from_string(text);
     g_free(text);
     GstElement* format = gst_bin_get_by_name(GST_BIN(bin), kFormatName);

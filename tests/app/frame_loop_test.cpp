@@ -124,12 +124,12 @@ TEST(FramePacing, TheRateComesFromTheSettingOrTheDisplay) {
         bool rejected;
     };
     const Case cases[] = {
-        {nullptr, 0, 60, false},    {nullptr, 75, 75, false},    {nullptr, 59.94, 59.94, false},
-        {nullptr, 20, 30, false},   {nullptr, 500, 240, false},  {"", 144, 144, false},
-        {"0", 144, 0, false},       {"30.5", 144, 30.5, false},  {"1000", 0, 1000, false},
-        {"1", 0, 1, false},         {"1001", 75, 75, true},      {"0.5", 75, 75, true},
-        {"-60", 0, 60, true},       {"60fps", 75, 75, true},     {"fast", 75, 75, true},
-        {"nan", 75, 75, true},      {"inf", 75, 75, true},       {" ", 75, 75, true},
+        {nullptr, 0, 60, false},  {nullptr, 75, 75, false},   {nullptr, 59.94, 59.94, false},
+        {nullptr, 20, 30, false}, {nullptr, 500, 240, false}, {"", 144, 144, false},
+        {"0", 144, 0, false},     {"30.5", 144, 30.5, false}, {"1000", 0, 1000, false},
+        {"1", 0, 1, false},       {"1001", 75, 75, true},     {"0.5", 75, 75, true},
+        {"-60", 0, 60, true},     {"60fps", 75, 75, true},    {"fast", 75, 75, true},
+        {"nan", 75, 75, true},    {"inf", 75, 75, true},      {" ", 75, 75, true},
     };
     for (const Case& c : cases) {
         bool rejected = false;

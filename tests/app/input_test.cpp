@@ -68,9 +68,13 @@ struct ButtonCase {
 
 TEST_F(Input, ButtonPressesSetOnlyTheirOwnFlagAndKeepThePointer) {
     const ButtonCase cases[] = {
-        {SDL_BUTTON_LEFT, true, false},     {SDL_BUTTON_RIGHT, false, true},
-        {SDL_BUTTON_MIDDLE, false, false},  {SDL_BUTTON_WHEELUP, false, false},
-        {SDL_BUTTON_WHEELDOWN, false, false}, {0, false, false}, {255, false, false},
+        {SDL_BUTTON_LEFT, true, false},
+        {SDL_BUTTON_RIGHT, false, true},
+        {SDL_BUTTON_MIDDLE, false, false},
+        {SDL_BUTTON_WHEELUP, false, false},
+        {SDL_BUTTON_WHEELDOWN, false, false},
+        {0, false, false},
+        {255, false, false},
     };
     for (const ButtonCase& c : cases) {
         scene.leftDown = scene.rightDown = false;

@@ -193,8 +193,8 @@ TEST(LiveCapture, SourcesThatFailGiveWayToTheColourBarsAndSaySoOnce) {
         CameraGrid* grid = gridOn(c.source);
         EXPECT_TRUE(colourBarsCome(grid)) << c.source << ": the colour bars take its place";
         const std::string said = testing::internal::GetCapturedStderr();
-        const std::string start = std::string("velmora: VELMORA_VIDEO_SOURCE \"") + c.source +
-                                  "\" " + c.why;
+        const std::string start =
+            std::string("velmora: VELMORA_VIDEO_SOURCE \"") + c.source + "\" " + c.why;
         EXPECT_EQ(said.rfind(start, 0), 0u) << c.source << ": said " << said;
         const std::string end = "; showing colour bars\n";
         EXPECT_TRUE(said.size() > end.size() &&

@@ -184,7 +184,9 @@ TEST(LiveProgram, EachCameraIsShownOrGivenUpInTurn) {
          {"velmora: camera \"Fake Eos Camera\" (/dev/video0) ended before its first picture; "
           "showing colour bars"}},
         {"busy,raw", {Shown::Camera}, {busy + "; trying the next source"}},
-        {"dropout", {Shown::CyanCamera, Shown::ColourBars}, {"Dropout Camera\" (/dev/video0) stopped: "}},
+        {"dropout",
+         {Shown::CyanCamera, Shown::ColourBars},
+         {"Dropout Camera\" (/dev/video0) stopped: "}},
         {"dropout,raw",
          {Shown::CyanCamera, Shown::Camera},
          {"velmora: camera \"Fake Dropout Camera\" (/dev/video0) stopped: "}},
@@ -193,9 +195,9 @@ TEST(LiveProgram, EachCameraIsShownOrGivenUpInTurn) {
          {"velmora: now showing camera \"Fake Late Camera\" (/dev/video0)"}},
     };
     for (const Case& c : cases) {
-        Program program({"window"}, {"VELMORA_VIDEO_SOURCE=", "VELMORA_FAKE_CAMERAS=" + c.cameras,
-                                     "VELMORA_FAKE_DROPOUT_SECONDS=3",
-                                     "VELMORA_FAKE_LATE_SECONDS=3"});
+        Program program({"window"},
+                        {"VELMORA_VIDEO_SOURCE=", "VELMORA_FAKE_CAMERAS=" + c.cameras,
+                         "VELMORA_FAKE_DROPOUT_SECONDS=3", "VELMORA_FAKE_LATE_SECONDS=3"});
         const Window window = findTitled("Velmora", kStartSeconds);
         ASSERT_NE(window, 0u) << c.cameras;
         std::vector<Rgb> pixels;
@@ -207,8 +209,8 @@ TEST(LiveProgram, EachCameraIsShownOrGivenUpInTurn) {
                 pixels = grab(window, width, height);
                 seen = look(pixels);
             }
-            EXPECT_EQ(seen, wanted) << c.cameras << ": expected " << nameOf(wanted) << ", saw "
-                                    << nameOf(seen);
+            EXPECT_EQ(seen, wanted)
+                << c.cameras << ": expected " << nameOf(wanted) << ", saw " << nameOf(seen);
         }
         if (c.cameras == "wide") {
             savePng(window, "fake-camera-wide.png");

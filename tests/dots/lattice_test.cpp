@@ -63,7 +63,7 @@ TEST_F(ProgramLattice, PlacesAndBindsTheNamedDots) {
         {40, -10, 15, {0, 40}},
         {41, 10, 15, {0, 40, 1, 41}},
         {80, 790, 15, {39, 79}},
-        {81, 0, 30, {40}},     // u = 1.5 binds the upper grid row only
+        {81, 0, 30, {40}}, // u = 1.5 binds the upper grid row only
         {120, 780, 30, {79}},
         {162, 0, 60, {120}},
         {1579, -10, 585, {1160}}, // the clipped last row binds grid row 29 alone

@@ -45,7 +45,7 @@ struct ForceCase {
 
 TEST_F(DotField, PointerForcesFollowButtonsAndShift) {
     const ForceCase cases[] = {
-        {true, false, false, 0.025f}, {true, false, true, 12.5f},     {false, true, false, -0.025f},
+        {true, false, false, 0.025f}, {true, false, true, 12.5f},   {false, true, false, -0.025f},
         {false, true, true, -12.5f},  {true, true, false, -0.025f}, // push wins
         {true, true, true, -12.5f},
     };
@@ -110,8 +110,8 @@ struct WrapCase {
 };
 
 TEST_F(DotField, DotsWrapAroundBothAxesOnStrictLimits) {
-    const WrapCase horizontal[] = {{-20.5f, 819.5f}, {820.5f, -19.5f}, {-20, -20}, {820, 820},
-                                   {2500, 1660}};
+    const WrapCase horizontal[] = {
+        {-20.5f, 819.5f}, {820.5f, -19.5f}, {-20, -20}, {820, 820}, {2500, 1660}};
     for (const WrapCase& c : horizontal) {
         useDots({{c.from, 100, 0}});
         moveDots();
@@ -139,8 +139,8 @@ TEST_F(DotField, GlideEasesEveryDotHomeInTwentyFrames) {
     dots[0].pos.x = 300; // 100 pixels left of home
     scene.homing = false;
     startHoming();
-    const std::map<int, float> eased = {{1, 0.0061558f},  {2, 0.0244717f},  {5, 0.1464466f},
-                                        {10, 0.5f},       {15, 0.8535534f}, {19, 0.9938442f},
+    const std::map<int, float> eased = {{1, 0.0061558f}, {2, 0.0244717f},  {5, 0.1464466f},
+                                        {10, 0.5f},      {15, 0.8535534f}, {19, 0.9938442f},
                                         {20, 1.0f}};
     for (int frame = 1; frame <= 20; ++frame) {
         ASSERT_TRUE(scene.homing) << "the glide runs for 20 frames";

@@ -206,7 +206,9 @@ std::vector<Primitive> feedback(GLuint list) {
     return primitives;
 }
 
-bool near(Point a, Point b) { return std::fabs(a.x - b.x) < 1e-3 && std::fabs(a.y - b.y) < 1e-3; }
+bool near(Point a, Point b) {
+    return std::fabs(a.x - b.x) < 1e-3 && std::fabs(a.y - b.y) < 1e-3;
+}
 
 Point onUnitCircle(double degrees) {
     return {static_cast<float>(std::cos(degrees * M_PI / 180)),

@@ -76,8 +76,8 @@ SDL_Event randomEvent(FuzzedDataProvider& input, Expected& expected) {
             expected.left = down;
         if (event.button.button == SDL_BUTTON_RIGHT)
             expected.right = down;
-        if (!down && (event.button.button == SDL_BUTTON_LEFT ||
-                      event.button.button == SDL_BUTTON_RIGHT))
+        if (!down &&
+            (event.button.button == SDL_BUTTON_LEFT || event.button.button == SDL_BUTTON_RIGHT))
             expected.forcesStopped = true;
         expected.mouseActivity = true;
         break;
@@ -132,8 +132,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     scene.homingFrame = scene.idleFrames = 0;
 
     while (input.remaining_bytes() > 0) {
-        Expected expected{scene.mouseX,  scene.mouseY,   scene.leftDown, scene.rightDown,
-                          scene.shiftDown, scene.colorMode};
+        Expected expected{scene.mouseX,    scene.mouseY,    scene.leftDown,
+                          scene.rightDown, scene.shiftDown, scene.colorMode};
         const int events = input.ConsumeIntegralInRange(0, 100); // SDL's queue holds 128
         for (int e = 0; e < events; ++e) {
             SDL_Event event = randomEvent(input, expected);

@@ -1,7 +1,7 @@
 #include "program_harness.h"
 
-#include <X11/Xlib.h>
 #include <X11/Xatom.h>
+#include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 
@@ -19,7 +19,9 @@ namespace {
 
 // Windows come and go while the harness looks at them; a request about one that has just gone
 // fails, and the harness then sees no such window instead of ending.
-int ignoreError(Display*, XErrorEvent*) { return 0; }
+int ignoreError(Display*, XErrorEvent*) {
+    return 0;
+}
 
 // The connection to the test's display, opened once.
 Display* display() {
@@ -253,8 +255,8 @@ std::vector<Rgb> grab(Window window, int& width, int& height) {
 
 void savePng(Window window, const std::string& path) {
     XSync(display(), False);
-    const std::string command = "import -window " + std::to_string(window) + " " + path +
-                                " >/dev/null 2>&1";
+    const std::string command =
+        "import -window " + std::to_string(window) + " " + path + " >/dev/null 2>&1";
     if (std::system(command.c_str()) != 0)
         std::fprintf(stderr, "could not save %s\n", path.c_str());
 }
@@ -303,7 +305,8 @@ void closeWindow(Window window) {
 void pause(double seconds) {
     if (display())
         XFlush(display());
-    timespec t{static_cast<time_t>(seconds), static_cast<long>((seconds - static_cast<time_t>(seconds)) * 1e9)};
+    timespec t{static_cast<time_t>(seconds),
+               static_cast<long>((seconds - static_cast<time_t>(seconds)) * 1e9)};
     nanosleep(&t, nullptr);
 }
 

@@ -17,7 +17,7 @@ TEST(Soak, MinuteOfRandomInputThenEscapeEndsAtOnce) {
     Program program({"window"}, {kMovingSource});
     const Window window = findTitled("Velmora", 15);
     ASSERT_NE(window, 0u);
-    const unsigned long keys[] = {XK_Shift_L, XK_Shift_R, XK_space, XK_Return, XK_a,
+    const unsigned long keys[] = {XK_Shift_L, XK_Shift_R, XK_space, XK_Return,    XK_a,
                                   XK_Up,      XK_F1,      XK_Tab,   XK_Control_L, XK_KP_Enter};
     std::mt19937 random(60);
     bool held[6] = {};
