@@ -205,8 +205,7 @@ TEST(LiveCapture, SourcesThatFailGiveWayToTheColourBarsAndSaySoOnce) {
 }
 
 TEST(LiveCapture, WithoutAChosenSourceAMachineWithoutCameraShowsColourBars) {
-    if (access("/dev/video0", F_OK) == 0)
-        GTEST_SKIP() << "this machine has a camera, which comes before the colour bars";
+    // The tests' plugin set lists no camera unless VELMORA_FAKE_CAMERAS asks for one.
     CameraGrid* grid = gridOn("");
     ASSERT_TRUE(colourBarsCome(grid));
 }
