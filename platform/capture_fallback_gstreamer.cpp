@@ -175,11 +175,10 @@ void SourceFallback::openWhatIsNeeded(gint64 now) {
                 break;
         } else if (entry.open->delivered() || now - entry.open->openedAt() < kPatience) {
             break;
-        } else if (!entry.saidSlow) {
+        } else if (!entry.saidSlow && !nextInLine(i).empty()) {
+            // With nothing after it, there is nothing to say: it is waited for.
             entry.saidSlow = true;
-            const std::string next = nextInLine(i);
-            say(entry.spec->label + " gives no picture yet" +
-                (next.empty() ? "" : next + " meanwhile"));
+            say(entry.spec->label + " gives no picture yet" + nextInLine(i) + " meanwhile");
         }
     }
     for (++i; i < entries.size(); ++i)
