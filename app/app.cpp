@@ -138,9 +138,11 @@ void runFramePass() {
     pollEvents();
     // The newest camera frame, reduced to the cells the dots sample.
     scene.camera->grabFrame();
+    // One step of the glide home, or of the pointer's forces and the dots' motion.
     advanceScene();
     // The ring fades by the passes counted since the last mouse input.
     countIdleFrame();
+    // Every dot samples its cells; the frame is drawn and shown.
     renderFrame();
 }
 
