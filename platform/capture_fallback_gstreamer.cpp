@@ -157,7 +157,8 @@ void SourceFallback::choose() {
 }
 
 // Opens sources in order up to the one on the output: one at a time, each given its time to
-// give a first frame before the next is opened beside it. Those after the output's are closed.
+// give a first frame before the next is opened beside it. Those after the output's, and after
+// the ones still awaited when nothing is shown, are closed.
 void SourceFallback::openWhatIsNeeded(gint64 now) {
     size_t i = 0;
     for (; i < entries.size(); ++i) {
@@ -181,6 +182,10 @@ void SourceFallback::openWhatIsNeeded(gint64 now) {
             say(entry.spec->label + " gives no picture yet" + nextInLine(i) + " meanwhile");
         }
     }
+    // The source on the output stays open until one before it gives frames.
+    for (size_t shown = i; shown < entries.size(); ++shown)
+        if (entries[shown].spec.get() == active)
+            i = shown;
     for (++i; i < entries.size(); ++i)
         if (entries[i].open) {
             entries[i].open->close();
