@@ -1,6 +1,7 @@
 // The capture service on GStreamer, through its Windows-shaped interfaces: start-up and object
 // creation, the device list, formats, connections and the frame copy.
 #include "platform/capture_service.h"
+#include "platform/capture_sources_gstreamer.h"
 
 #include <gtest/gtest.h>
 
@@ -431,6 +432,48 @@ TEST(CaptureService, RenderStreamRendersOnlyAFreeOutput) {
     ASSERT_NE(config, nullptr);
     config->Release();
     builder->Release();
+}
+
+} // namespace
+
+namespace {
+
+// What a camera is asked for, from the modes it offers: raw before JPEG, the smallest size that
+// reaches 160 x 120 (else the largest), the highest frame rate up to 60.
+TEST(CaptureService, CamerasAreAskedForTheSmallestModeThatReachesTheCaptureSize) {
+    CoInitialize(nullptr);
+    struct Case {
+        const char* offered;
+        const char* asked;
+    };
+    const Case cases[] = {
+        {"video/x-raw,width=640,height=480,framerate=30/1; "
+         "video/x-raw,width=320,height=240,framerate={ 15/1, 30/1 }; "
+         "video/x-raw,width=160,height=90,framerate=60/1",
+         "video/x-raw, width=(int)320, height=(int)240, framerate=(fraction)30/1"},
+        {"image/jpeg,width=160,height=120,framerate=30/1; "
+         "video/x-raw,width=640,height=480,framerate=30/1",
+         "video/x-raw, width=(int)640, height=(int)480, framerate=(fraction)30/1"},
+        {"image/jpeg,width=1280,height=720,framerate={ 30/1, 60/1, 120/1 }",
+         "image/jpeg, width=(int)1280, height=(int)720, framerate=(fraction)60/1"},
+        {"video/x-raw,width=[ 64, 4096 ],height=[ 48, 2160 ],framerate=[ 1/1, 90/1 ]",
+         "video/x-raw, width=(int)160, height=(int)120, framerate=(fraction)60/1"},
+        {"video/x-raw,width=120,height=90; video/x-raw,width=80,height=60",
+         "video/x-raw, width=(int)120, height=(int)90"},
+    };
+    for (const Case& c : cases) {
+        GstCaps* offered = gst_caps_from_string(c.offered);
+        GstCaps* asked = capture::cameraMode(offered, 160, 120);
+        gchar* text = asked ? gst_caps_to_string(asked) : nullptr;
+        EXPECT_STREQ(text, c.asked) << c.offered;
+        g_free(text);
+        if (asked)
+            gst_caps_unref(asked);
+        gst_caps_unref(offered);
+    }
+    GstCaps* audio = gst_caps_from_string("audio/x-raw,rate=48000");
+    EXPECT_EQ(capture::cameraMode(audio, 160, 120), nullptr) << "no video, nothing to ask for";
+    gst_caps_unref(audio);
 }
 
 } // namespace
