@@ -37,7 +37,7 @@ class DeviceMoniker final : public IMoniker, protected capture::Counted {
         // Cameras plugged in later come after those listed now: a device from before the bars
         // may give way to them.
         const bool followsCameras =
-            index == 0 || (*order)[index]->kind != capture::SourceSpec::Kind::ColourBars;
+            index == 0 || (*order)[index]->kind != capture::VideoSource::Kind::ColourBars;
         capture::SourceFilter* filter = capture::newSourceFilter(
             std::vector<SourcePtr>(order->begin() + static_cast<long>(index), order->end()),
             followsCameras);

@@ -42,8 +42,8 @@ bool sameDevice(GstDevice* a, GstDevice* b) {
 SourceFallback::SourceFallback(std::vector<SourcePtr> order, bool followsCameras,
                                GstElement* output)
     : followsCameras(followsCameras), output(GST_ELEMENT(gst_object_ref(output))) {
-    for (SourcePtr& spec : order)
-        entries.push_back({std::move(spec), nullptr});
+    for (SourcePtr& source : order)
+        entries.push_back({std::move(source), nullptr});
 }
 
 SourceFallback::~SourceFallback() {
@@ -118,16 +118,16 @@ void SourceFallback::giveUp(size_t index, const std::string& reason) {
         entry.open->close();
         entry.open.reset();
     }
-    if (active == entry.spec.get())
+    if (active == entry.source.get())
         active = nullptr; // its last frame stays until another source gives one
-    say(entry.spec->label + " " + reason + nextInLine(index));
+    say(entry.source->label + " " + reason + nextInLine(index));
 }
 
 // How a message about the source at index goes on: what the user will see next.
 std::string SourceFallback::nextInLine(size_t index) const {
     for (size_t next = index + 1; next < entries.size(); ++next)
         if (!entries[next].givenUp)
-            return entries[next].spec->kind == SourceSpec::Kind::ColourBars
+            return entries[next].source->kind == VideoSource::Kind::ColourBars
                        ? "; showing colour bars"
                        : "; trying the next source";
     return "";
@@ -141,7 +141,7 @@ void SourceFallback::choose() {
     for (Entry& entry : entries) {
         if (!best && !entry.givenUp && entry.open && entry.open->delivered())
             best = &entry;
-        if (active && entry.spec.get() == active)
+        if (active && entry.source.get() == active)
             shown = &entry;
     }
     if (best == shown)
@@ -151,9 +151,9 @@ void SourceFallback::choose() {
     if (best) {
         best->open->forward(true);
         if (shown)
-            say("now showing " + best->spec->label);
+            say("now showing " + best->source->label);
     }
-    active = best ? best->spec.get() : nullptr;
+    active = best ? best->source.get() : nullptr;
 }
 
 // Opens sources in order up to the one on the output: one at a time, each given its time to
@@ -165,11 +165,11 @@ void SourceFallback::openWhatIsNeeded(gint64 now) {
         Entry& entry = entries[i];
         if (entry.givenUp)
             continue;
-        if (entry.spec.get() == active)
+        if (entry.source.get() == active)
             break;
         if (!entry.open) {
             std::string error;
-            entry.open = OpenSource::open(*entry.spec, width, height, output, error);
+            entry.open = OpenSource::open(*entry.source, width, height, output, error);
             if (!entry.open)
                 giveUp(i, "could not be made: " + error);
             else
@@ -179,12 +179,12 @@ void SourceFallback::openWhatIsNeeded(gint64 now) {
         } else if (!entry.saidSlow && !nextInLine(i).empty()) {
             // With nothing after it, there is nothing to say: it is waited for.
             entry.saidSlow = true;
-            say(entry.spec->label + " gives no picture yet" + nextInLine(i) + " meanwhile");
+            say(entry.source->label + " gives no picture yet" + nextInLine(i) + " meanwhile");
         }
     }
     // The source on the output stays open until one before it gives frames.
     for (size_t shown = i; shown < entries.size(); ++shown)
-        if (entries[shown].spec.get() == active)
+        if (entries[shown].source.get() == active)
             i = shown;
     for (++i; i < entries.size(); ++i)
         if (entries[i].open) {
@@ -198,9 +198,9 @@ void SourceFallback::openWhatIsNeeded(gint64 now) {
 void SourceFallback::join(const SourcePtr& camera) {
     auto place = entries.end();
     for (auto it = entries.begin(); it != entries.end(); ++it) {
-        if (it->spec->device && !it->givenUp && sameDevice(it->spec->device, camera->device))
+        if (it->source->device && !it->givenUp && sameDevice(it->source->device, camera->device))
             return;
-        if (it->spec->kind == SourceSpec::Kind::ColourBars && place == entries.end())
+        if (it->source->kind == VideoSource::Kind::ColourBars && place == entries.end())
             place = it;
     }
     entries.insert(place, Entry{camera, nullptr});
@@ -210,9 +210,9 @@ void SourceFallback::join(const SourcePtr& camera) {
 void SourceFallback::leave(GstDevice* device) {
     for (size_t i = 0; i < entries.size(); ++i) {
         Entry& entry = entries[i];
-        if (!entry.spec->device || !sameDevice(entry.spec->device, device))
+        if (!entry.source->device || !sameDevice(entry.source->device, device))
             continue;
-        if (!entry.givenUp && entry.spec.get() == active)
+        if (!entry.givenUp && entry.source.get() == active)
             giveUp(i, "was unplugged");
         else if (entry.open)
             entry.open->close();

@@ -150,7 +150,7 @@ class Filter : public IBaseFilter, protected Counted {
 };
 
 class SourceFallback;
-struct SourceSpec;
+struct VideoSource;
 
 // A video source: an output fed by the best of an ordered list of sources, each running in a
 // pipeline of its own (capture_fallback_gstreamer.cpp). The format set through IAMStreamConfig
@@ -179,7 +179,7 @@ Filter* newSampleGrabber();
 Filter* newNullRenderer();
 // A capture source showing the best of the sources in order, best first; cameras plugged in
 // while it runs join them when followsCameras is set.
-SourceFilter* newSourceFilter(std::vector<std::shared_ptr<const SourceSpec>> order,
+SourceFilter* newSourceFilter(std::vector<std::shared_ptr<const VideoSource>> order,
                               bool followsCameras);
 
 // A bin made from a launch description, with a reference of our own; its unlinked pads become

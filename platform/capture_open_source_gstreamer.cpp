@@ -63,9 +63,10 @@ OpenSource::~OpenSource() {
     gst_object_unref(output);
 }
 
-std::shared_ptr<OpenSource> OpenSource::open(const SourceSpec& spec, int32_t width, int32_t height,
-                                             GstElement* output, std::string& error) {
-    GstElement* source = sourceBin(spec, width, height, error);
+std::shared_ptr<OpenSource> OpenSource::open(const VideoSource& video, int32_t width,
+                                             int32_t height, GstElement* output,
+                                             std::string& error) {
+    GstElement* source = sourceBin(video, width, height, error);
     GstElement* shaping = source ? shapingBin(width, height, error) : nullptr;
     if (!shaping) {
         if (source)

@@ -45,33 +45,33 @@ std::string deviceLabel(GstDevice* device) {
 
 } // namespace
 
-SourceSpec::~SourceSpec() {
+VideoSource::~VideoSource() {
     if (device)
         gst_object_unref(device);
 }
 
 SourcePtr describedSource(const std::string& description) {
-    auto spec = std::make_shared<SourceSpec>();
-    spec->kind = SourceSpec::Kind::Described;
-    spec->description = description;
-    spec->label = "VELMORA_VIDEO_SOURCE \"" + description + "\"";
-    return spec;
+    auto made = std::make_shared<VideoSource>();
+    made->kind = VideoSource::Kind::Described;
+    made->description = description;
+    made->label = "VELMORA_VIDEO_SOURCE \"" + description + "\"";
+    return made;
 }
 
 SourcePtr cameraSource(GstDevice* device) {
-    auto spec = std::make_shared<SourceSpec>();
-    spec->kind = SourceSpec::Kind::Camera;
-    spec->device = GST_DEVICE(gst_object_ref(device));
-    spec->label = deviceLabel(device);
-    return spec;
+    auto made = std::make_shared<VideoSource>();
+    made->kind = VideoSource::Kind::Camera;
+    made->device = GST_DEVICE(gst_object_ref(device));
+    made->label = deviceLabel(device);
+    return made;
 }
 
 SourcePtr colourBars() {
-    auto spec = std::make_shared<SourceSpec>();
-    spec->kind = SourceSpec::Kind::ColourBars;
-    spec->description = kColourBars;
-    spec->label = "colour bars";
-    return spec;
+    auto made = std::make_shared<VideoSource>();
+    made->kind = VideoSource::Kind::ColourBars;
+    made->description = kColourBars;
+    made->label = "colour bars";
+    return made;
 }
 
 GstElement* parseBin(const std::string& description, bool ghostPads, std::string& error) {
@@ -158,10 +158,10 @@ GstElement* cameraBin(GstDevice* device, int32_t width, int32_t height, std::str
 
 } // namespace
 
-GstElement* sourceBin(const SourceSpec& spec, int32_t width, int32_t height, std::string& error) {
-    if (spec.kind == SourceSpec::Kind::Camera)
-        return cameraBin(spec.device, width, height, error);
-    GstElement* bin = sourceBinFromDescription(spec.description, error);
+GstElement* sourceBin(const VideoSource& video, int32_t width, int32_t height, std::string& error) {
+    if (video.kind == VideoSource::Kind::Camera)
+        return cameraBin(video.device, width, height, error);
+    GstElement* bin = sourceBinFromDescription(video.description, error);
     if (!bin)
         return nullptr;
     // The wanted size first, then any size: a source that cannot give it still negotiates, and

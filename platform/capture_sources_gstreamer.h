@@ -15,16 +15,16 @@
 namespace capture {
 
 // One video source the user may get to see, before anything of it is opened.
-struct SourceSpec {
+struct VideoSource {
     enum class Kind { Described, Camera, ColourBars };
-    ~SourceSpec();
+    ~VideoSource();
 
     Kind kind = Kind::ColourBars;
     std::string description;     // Described: the launch description the user gave
     GstDevice* device = nullptr; // Camera: the device the monitor listed, a reference of our own
     std::string label;           // how messages name it: camera "USB Camera" (/dev/video2)
 };
-using SourcePtr = std::shared_ptr<const SourceSpec>;
+using SourcePtr = std::shared_ptr<const VideoSource>;
 
 SourcePtr describedSource(const std::string& description);
 SourcePtr cameraSource(GstDevice* device);
@@ -36,7 +36,7 @@ GstElement* sourceBinFromDescription(const std::string& description, std::string
 
 // The bin whose "src" pad gives the source's own picture, asked for width x height where it has
 // a choice; null with the reason in error.
-GstElement* sourceBin(const SourceSpec& spec, int32_t width, int32_t height, std::string& error);
+GstElement* sourceBin(const VideoSource& video, int32_t width, int32_t height, std::string& error);
 
 // A camera can be shown when it offers raw or JPEG-compressed frames.
 bool canCapture(GstDevice* device);
@@ -52,8 +52,8 @@ GstCaps* cameraMode(GstCaps* offered, int32_t width, int32_t height);
 // fallback asks how far it has got.
 class OpenSource {
   public:
-    // Starts opening spec; null with the reason in error when its pipeline cannot be made.
-    static std::shared_ptr<OpenSource> open(const SourceSpec& spec, int32_t width, int32_t height,
+    // Starts opening video; null with the reason in error when its pipeline cannot be made.
+    static std::shared_ptr<OpenSource> open(const VideoSource& video, int32_t width, int32_t height,
                                             GstElement* output, std::string& error);
     ~OpenSource();
 
@@ -111,7 +111,7 @@ class SourceFallback : public std::enable_shared_from_this<SourceFallback> {
 
   private:
     struct Entry {
-        SourcePtr spec;
+        SourcePtr source;
         std::shared_ptr<OpenSource> open;
         bool givenUp = false;
         bool saidSlow = false; // the user was told it gives no picture yet
@@ -131,7 +131,7 @@ class SourceFallback : public std::enable_shared_from_this<SourceFallback> {
     int32_t width = 0;
     int32_t height = 0;
     bool started = false;
-    const SourceSpec* active = nullptr; // the source on the output, if any
+    const VideoSource* active = nullptr; // the source on the output, if any
 };
 
 // The capture layer's own thread steps the fallback from now on, every few milliseconds.

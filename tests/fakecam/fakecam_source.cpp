@@ -86,7 +86,7 @@ void handleMessage(GstBin* bin, GstMessage* message) {
     GST_BIN_CLASS(fakecam_source_parent_class)->handle_message(bin, message);
 }
 
-void setProperty(GObject* object, guint id, const GValue* value, GParamSpec* spec) {
+void setProperty(GObject* object, guint id, const GValue* value, GParamSpec* param) {
     auto* self = FAKECAM_SOURCE(object);
     if (id == PROP_KIND) {
         g_free(self->kindName);
@@ -95,20 +95,20 @@ void setProperty(GObject* object, guint id, const GValue* value, GParamSpec* spe
         g_free(self->device);
         self->device = g_value_dup_string(value);
     } else {
-        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, spec);
+        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, param);
         return;
     }
     rebuild(self);
 }
 
-void getProperty(GObject* object, guint id, GValue* value, GParamSpec* spec) {
+void getProperty(GObject* object, guint id, GValue* value, GParamSpec* param) {
     auto* self = FAKECAM_SOURCE(object);
     if (id == PROP_KIND)
         g_value_set_string(value, self->kindName);
     else if (id == PROP_DEVICE)
         g_value_set_string(value, self->device);
     else
-        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, spec);
+        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, param);
 }
 
 void finalize(GObject* object) {
