@@ -19,20 +19,63 @@ ColorTriple** newTriples(int32_t count, ColorTriple** block = nullptr) {
     return pointers;
 }
 
-// Widens the first 16 x chunks bytes of frame's channels bytes into the packed triples of
-// walked in reverse order, 16 at a time, so that the compiler widens and reverses them with
-// vector instructions; the values go into the triples' bytes as they stand. Kept out of line:
-// inlined next to the remainder loop, the compiler also stores every chunk to the stack.
-__attribute__((noinline)) void reverseWidenChunks(const uint8_t* frame, int32_t channels,
-                                                  int32_t chunks, unsigned char* to) {
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+// Sixteen bytes, or eight 16-bit numbers, in one vector register; the compiler picks each
+// target's instructions for the shuffles below.
+typedef uint8_t Bytes16 __attribute__((vector_size(16)));
+typedef uint16_t Halves8 __attribute__((vector_size(16)));
+typedef uint64_t Words2 __attribute__((vector_size(16)));
+
+// The 16 bytes before end, last first: two 64-bit words with their bytes swapped.
+Bytes16 reversedBytesBefore(const uint8_t* end) {
+    uint64_t low = 0, high = 0;
+    std::memcpy(&low, end - 16, sizeof low);
+    std::memcpy(&high, end - 8, sizeof high);
+    return reinterpret_cast<Bytes16>(Words2{__builtin_bswap64(high), __builtin_bswap64(low)});
+}
+
+// Interleaving with zeros widens the low or high half of the lanes to twice their width.
+Halves8 widenLow(Bytes16 v) {
+    return reinterpret_cast<Halves8>(__builtin_shufflevector(v, Bytes16{}, 0, 16, 1, 17, 2, 18, 3,
+                                                             19, 4, 20, 5, 21, 6, 22, 7, 23));
+}
+Halves8 widenHigh(Bytes16 v) {
+    return reinterpret_cast<Halves8>(__builtin_shufflevector(v, Bytes16{}, 8, 24, 9, 25, 10, 26, 11,
+                                                             27, 12, 28, 13, 29, 14, 30, 15, 31));
+}
+Halves8 widenLow(Halves8 v) {
+    return __builtin_shufflevector(v, Halves8{}, 0, 8, 1, 9, 2, 10, 3, 11);
+}
+Halves8 widenHigh(Halves8 v) {
+    return __builtin_shufflevector(v, Halves8{}, 4, 12, 5, 13, 6, 14, 7, 15);
+}
+
+// Widens the last 16 x chunks bytes of frame's channels bytes, last first, into the 32-bit
+// channels at to, 16 at a time; the values go into the triples' bytes as they stand. Byte
+// swaps reverse each chunk and interleaving with zeros widens it, all in vector registers.
+void reverseWidenChunks(const uint8_t* frame, int32_t channels, int32_t chunks, unsigned char* to) {
     for (int32_t chunk = 0; chunk < chunks; ++chunk) {
-        int32_t values[16];
-        const uint8_t* last = frame + channels - 1 - 16 * chunk;
-        for (int j = 0; j < 16; ++j)
-            values[j] = last[-j];
-        std::memcpy(to + 64 * chunk, values, sizeof values);
+        const Bytes16 bytes = reversedBytesBefore(frame + channels - 16 * chunk);
+        const Halves8 front = widenLow(bytes);
+        const Halves8 back = widenHigh(bytes);
+        const Halves8 first = widenLow(front), second = widenHigh(front);
+        const Halves8 third = widenLow(back), fourth = widenHigh(back);
+        unsigned char* out = to + 64 * chunk;
+        std::memcpy(out, &first, 16);
+        std::memcpy(out + 16, &second, 16);
+        std::memcpy(out + 32, &third, 16);
+        std::memcpy(out + 48, &fourth, 16);
     }
 }
+#else
+// Byte by byte where the shuffles above would put the widened bytes in the wrong half.
+void reverseWidenChunks(const uint8_t* frame, int32_t channels, int32_t chunks, unsigned char* to) {
+    for (int32_t k = 0; k < 16 * chunks; ++k) {
+        const int32_t value = frame[channels - 1 - k];
+        std::memcpy(to + 4 * k, &value, sizeof value);
+    }
+}
+#endif
 
 // Widens the channels bytes of frame into the packed triples of walked in reverse order.
 void reverseWiden(const uint8_t* frame, int32_t channels, ColorTriple* walked) {
