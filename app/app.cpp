@@ -41,13 +41,39 @@ const char kWrongArgument[] =
     quitApp(1);
 }
 
-// Opens the OpenGL display; a null surface ends the process.
+// Whether the display can switch to width x height pixels for a full-screen OpenGL display.
+bool modeOffered(int width, int height) {
+    SDL_Rect** modes = SDL_ListModes(nullptr, SDL_FULLSCREEN | SDL_OPENGL);
+    if (modes == reinterpret_cast<SDL_Rect**>(-1))
+        return true; // any size at all
+    for (; modes && *modes; ++modes)
+        if ((*modes)->w == width && (*modes)->h == height)
+            return true;
+    return false;
+}
+
+// The display surface's size: the picture's own in a window or where the display can switch to
+// it; otherwise the screen as it is, on which setupView scales the picture to fit.
+void chooseSurfaceSize(const SceneState& state, int& width, int& height) {
+    width = state.width;
+    height = state.height;
+    const SDL_VideoInfo* screen = SDL_GetVideoInfo();
+    if (state.fullscreen && !modeOffered(width, height) && screen && screen->current_w > 0 &&
+        screen->current_h > 0) {
+        width = screen->current_w;
+        height = screen->current_h;
+    }
+}
+
+// Opens the OpenGL display and sets the view on it; a null surface ends the process.
 void openDisplay(const SceneState& state) {
     Uint32 flags = SDL_OPENGL;
     if (state.fullscreen)
         flags |= SDL_FULLSCREEN;
     else
         SDL_WM_SetCaption("Velmora", nullptr);
+    int width = 0, height = 0;
+    chooseSurfaceSize(state, width, height);
     SDL_GL_SetAttribute(SDL_GL_RED_SIZE, 5);
     SDL_GL_SetAttribute(SDL_GL_GREEN_SIZE, 5);
     SDL_GL_SetAttribute(SDL_GL_BLUE_SIZE, 5);
@@ -55,8 +81,10 @@ void openDisplay(const SceneState& state) {
     SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
     // Pace the loop by the display: every animation counts passes of the frame loop.
     SDL_GL_SetAttribute(SDL_GL_SWAP_CONTROL, 1);
-    if (!SDL_SetVideoMode(state.width, state.height, state.bitsPerPixel, flags))
+    const SDL_Surface* surface = SDL_SetVideoMode(width, height, state.bitsPerPixel, flags);
+    if (!surface)
         failVideo("Video mode set failed: %s\n");
+    setupView(state.width, state.height, surface->w, surface->h);
 }
 
 } // namespace
@@ -90,6 +118,11 @@ void startApp(int argc, char** argv) {
     // Without a display SDL would fall back to its terminal drivers, which scribble over the
     // terminal before they fail; ask for X11 unless the user chose a driver.
     setenv("SDL_VIDEODRIVER", "x11", 0);
+    // Where SDL 1.2 is sdl12-compat, it would draw every frame into a framebuffer of its own and
+    // copy it to the window, and pretend that full screen can switch to any size. The view
+    // scales the picture itself, so ask it for the plain OpenGL display and the real modes,
+    // unless the user chose otherwise. SDL 1.2 itself reads no such variable.
+    setenv("SDL12COMPAT_OPENGL_SCALING", "0", 0);
     if (SDL_Init(SDL_INIT_VIDEO) < 0)
         failVideo("Video initialization failed: %s\n");
     if (!SDL_GetVideoInfo())
@@ -100,7 +133,6 @@ void startApp(int argc, char** argv) {
     chooseDisplayMode(scene, argc, argv);
     openDisplay(scene);
 
-    setupView(scene.width, scene.height);
     buildDiscList(kDiscSegments);
     buildRingList(kRingSegments);
 

@@ -66,17 +66,38 @@ std::vector<Window> topLevels() {
     return windows;
 }
 
+// How long a window must stay before the harness takes it: some SDLs make a window and replace
+// it with another while they set the OpenGL mode.
+const double kSteadySeconds = 0.5;
+
+// The first viewable top-level window that passes test and is still there, still passing,
+// kSteadySeconds (or all of seconds, when less) after it was first seen; waits up to seconds
+// for one to appear. 0 if none.
 template <typename Test> Window waitFor(double seconds, Test test) {
+    const double steady = seconds < kSteadySeconds ? seconds : kSteadySeconds;
+    Window candidate = 0;
+    double seenSince = 0;
     Window found = 0;
-    waitUntil(seconds, [&] {
-        for (Window window : topLevels())
-            if (!found && viewable(window) && test(window))
-                found = window;
+    waitUntil(seconds + steady, [&] {
+        bool stayed = false;
+        Window first = 0;
+        for (Window window : topLevels()) {
+            if (!viewable(window) || !test(window))
+                continue;
+            stayed = stayed || window == candidate;
+            first = first == 0 ? window : first;
+        }
+        // A candidate that went away gives way to the first window that passes now.
+        if (!stayed) {
+            candidate = first;
+            seenSince = now();
+        }
+        if (candidate != 0 && now() - seenSince >= steady)
+            found = candidate;
         return found != 0;
     });
     return found;
 }
-
 } // namespace
 
 Program::Program(const std::vector<std::string>& args, const std::vector<std::string>& env) {
@@ -191,10 +212,16 @@ Window findTitled(const std::string& title, double seconds) {
 Window findFullScreen(double seconds) {
     Screen* screen = DefaultScreenOfDisplay(display());
     return waitFor(seconds, [screen](Window window) {
-        int width = 0, height = 0;
-        windowSize(window, width, height);
-        return width == WidthOfScreen(screen) && height == HeightOfScreen(screen);
+        // SDL 1.2 keeps an input-only window of the screen's size beside the one that shows.
+        XWindowAttributes attributes{};
+        return XGetWindowAttributes(display(), window, &attributes) &&
+               attributes.c_class == InputOutput && attributes.width == WidthOfScreen(screen) &&
+               attributes.height == HeightOfScreen(screen);
     });
+}
+
+Window wholeScreen() {
+    return DefaultRootWindow(display());
 }
 
 int countTitled(const std::string& title) {

@@ -50,6 +50,8 @@ class Program {
 Window findTitled(const std::string& title, double seconds);
 // A viewable top-level window covering the whole screen, waiting up to seconds; 0 if none.
 Window findFullScreen(double seconds);
+// The root window: the whole screen as the user sees it, to look at.
+Window wholeScreen();
 // How many viewable top-level windows are titled title right now.
 int countTitled(const std::string& title);
 

@@ -4,6 +4,8 @@
 #include <X11/keysym.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -19,6 +21,9 @@ const double kStartSeconds = 15; // software OpenGL on a busy machine can be slo
 const double kQuitSeconds = 5;
 // Longest wait for the picture to show what a test did: a loaded machine draws few frames.
 const double kChangeSeconds = 30;
+// Largest difference of a region's mean colour channel between the window's picture and the
+// scaled full-screen one: the discs' edges fall on other pixels when scaled.
+const int kScaledPictureTolerance = 16;
 
 struct Census {
     int white = 0;
@@ -78,17 +83,119 @@ TEST(Program, FurtherArgumentsAreIgnored) {
     expectQuitWithZero(program, "Escape");
 }
 
+// The mean colour of each of kRegionCols x kRegionRows equal regions of the area of a picture
+// width pixels wide that starts at (left, top) and is areaWidth x areaHeight.
+const int kRegionCols = 8;
+const int kRegionRows = 6;
+
+std::vector<Rgb> regionMeans(const std::vector<Rgb>& pixels, int width, int left, int top,
+                             int areaWidth, int areaHeight) {
+    std::vector<Rgb> means;
+    for (int row = 0; row < kRegionRows; ++row) {
+        for (int col = 0; col < kRegionCols; ++col) {
+            long sum[3] = {0, 0, 0};
+            long count = 0;
+            for (int y = top + row * areaHeight / kRegionRows;
+                 y < top + (row + 1) * areaHeight / kRegionRows; ++y)
+                for (int x = left + col * areaWidth / kRegionCols;
+                     x < left + (col + 1) * areaWidth / kRegionCols; ++x, ++count) {
+                    const Rgb& p = pixels[static_cast<size_t>(y) * width + x];
+                    sum[0] += p.r;
+                    sum[1] += p.g;
+                    sum[2] += p.b;
+                }
+            means.push_back({static_cast<int>(sum[0] / count), static_cast<int>(sum[1] / count),
+                             static_cast<int>(sum[2] / count)});
+        }
+    }
+    return means;
+}
+
+// The largest difference of one colour channel between two lists of region means.
+int largestDifference(const std::vector<Rgb>& a, const std::vector<Rgb>& b) {
+    int largest = 0;
+    for (size_t i = 0; i < a.size() && i < b.size(); ++i)
+        for (const int d : {a[i].r - b[i].r, a[i].g - b[i].g, a[i].b - b[i].b})
+            largest = std::max(largest, std::abs(d));
+    return largest;
+}
+
+// Where the program's picture lies in a window of the given size: all of an 800 x 600 window,
+// else the largest 4:3 area in its middle.
+struct View {
+    int left = 0, top = 0; // the picture's top-left corner in window pixels
+    double scale = 1;      // window pixels per picture pixel
+
+    View(int width, int height) {
+        scale = std::min(width / 800.0, height / 600.0);
+        left = (width - static_cast<int>(std::lround(800 * scale))) / 2;
+        top = (height - static_cast<int>(std::lround(600 * scale))) / 2;
+    }
+    // A picture position in window pixels.
+    int x(double pictureX) const { return left + static_cast<int>(std::lround(pictureX * scale)); }
+    int y(double pictureY) const { return top + static_cast<int>(std::lround(pictureY * scale)); }
+    int length(double pictureLength) const {
+        return static_cast<int>(std::lround(pictureLength * scale));
+    }
+};
+
+// Colour bars: a picture whose parts all differ, so that a picture moved or cut shows.
+const char kBars[] = "VELMORA_VIDEO_SOURCE=videotestsrc pattern=smpte";
+
+// Waits, up to kChangeSeconds, for the picture of a window to come to rest with enough dots
+// drawn and the ring faded (two looks half a second apart alike); empty if it does not.
+std::vector<Rgb> restingPicture(Window window, int& width, int& height) {
+    std::vector<Rgb> last, now;
+    waitUntil(kChangeSeconds, [&] {
+        last = now;
+        pause(0.5);
+        now = grab(window, width, height);
+        return !now.empty() && now.size() == last.size() &&
+               std::equal(now.begin(), now.end(), last.begin(), [](const Rgb& a, const Rgb& b) {
+                   return a.r == b.r && a.g == b.g && a.b == b.b;
+               });
+    });
+    return now.size() == last.size() ? now : std::vector<Rgb>{};
+}
+
+// The window's picture of the colour bars, as the reference for the full-screen one.
+std::vector<Rgb> windowPictureOfBars() {
+    Program program({"window"}, {kBars});
+    const Window window = findTitled("Velmora", kStartSeconds);
+    int width = 0, height = 0;
+    const std::vector<Rgb> picture =
+        window ? restingPicture(window, width, height) : std::vector<Rgb>{};
+    program.signal(SIGTERM);
+    program.wait(kQuitSeconds);
+    return width == 800 && height == 600 ? picture : std::vector<Rgb>{};
+}
+
+// On a screen that cannot switch to 800 x 600 (the tests' 1024 x 768 Xvfb), the picture is the
+// window's picture scaled to fill the largest 4:3 area of the screen.
 TEST(Program, NoArgumentOrFullscreenRunsFullScreenWithoutCaption) {
+    const std::vector<Rgb> reference = windowPictureOfBars();
+    ASSERT_EQ(reference.size(), 800u * 600) << "the window's picture of the bars, at rest";
+    const std::vector<Rgb> expected = regionMeans(reference, 800, 0, 0, 800, 600);
     const std::vector<std::vector<std::string>> cases = {{}, {"fullscreen"}};
     for (const std::vector<std::string>& args : cases) {
         const std::string name = args.empty() ? "no argument" : args[0];
-        Program program(args);
+        Program program(args, {kBars});
         const Window screen = findFullScreen(kStartSeconds);
         ASSERT_NE(screen, 0u) << name << ": a window over the whole screen";
-        EXPECT_NE(findChild(screen, 800, 600, kStartSeconds), 0u)
-            << name << ": showing the 800 x 600 display";
         EXPECT_EQ(countTitled("Velmora"), 0) << name << ": no caption in full screen";
         EXPECT_EQ(countTitled("Error"), 0) << name << ": no notice";
+        int width = 0, height = 0;
+        const std::vector<Rgb> seen = restingPicture(wholeScreen(), width, height);
+        ASSERT_FALSE(seen.empty()) << name << ": the picture comes to rest";
+        const View view(width, height);
+        const int difference = largestDifference(
+            regionMeans(seen, width, view.left, view.top, view.length(800), view.length(600)),
+            expected);
+        EXPECT_LE(difference, kScaledPictureTolerance)
+            << name << ": the window's picture scaled " << view.scale << " times fills the "
+            << width << " x " << height << " screen";
+        if (args.empty())
+            savePng(wholeScreen(), "program-fullscreen.png");
         ASSERT_TRUE(waitUntil(kStartSeconds, keyboardGrabbed)) << name << ": keyboard taken";
         pressKey(screen, XK_Escape);
         expectQuitWithZero(program, "Escape in full screen");
