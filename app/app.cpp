@@ -115,14 +115,7 @@ int runApp(int argc, char** argv) {
 }
 
 void startApp(int argc, char** argv) {
-    // Without a display SDL would fall back to its terminal drivers, which scribble over the
-    // terminal before they fail; ask for X11 unless the user chose a driver.
-    setenv("SDL_VIDEODRIVER", "x11", 0);
-    // Where SDL 1.2 is sdl12-compat, it would draw every frame into a framebuffer of its own and
-    // copy it to the window, and pretend that full screen can switch to any size. The view
-    // scales the picture itself, so ask it for the plain OpenGL display and the real modes,
-    // unless the user chose otherwise. SDL 1.2 itself reads no such variable.
-    setenv("SDL12COMPAT_OPENGL_SCALING", "0", 0);
+    setSdlDefaults();
     if (SDL_Init(SDL_INIT_VIDEO) < 0)
         failVideo("Video initialization failed: %s\n");
     if (!SDL_GetVideoInfo())
@@ -140,6 +133,17 @@ void startApp(int argc, char** argv) {
     // The red ring drawn at the pointer takes the system pointer's place.
     SDL_ShowCursor(SDL_DISABLE);
     buildHomeLattice(scene.camera->cellColors(), scene.camera->cellLuminance());
+}
+
+void setSdlDefaults() {
+    // Without a display SDL would fall back to its terminal drivers, which scribble over the
+    // terminal before they fail; ask for X11 unless the user chose a driver.
+    setenv("SDL_VIDEODRIVER", "x11", 0);
+    // Where SDL 1.2 is sdl12-compat, it would draw every frame into a framebuffer of its own and
+    // copy it to the window, and pretend that full screen can switch to any size. The view
+    // scales the picture itself, so ask it for the plain OpenGL display and the real modes,
+    // unless the user chose otherwise. SDL 1.2 itself reads no such variable.
+    setenv("SDL12COMPAT_OPENGL_SCALING", "0", 0);
 }
 
 void sizeScene() {

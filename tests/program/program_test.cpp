@@ -389,59 +389,123 @@ std::vector<Rgb> settledPicture(Window window, double seconds) {
     return {};
 }
 
-// Holds the button at the middle of the window until the white share of the annulus from inner
-// to outer pixels around the pointer passes above, up to kChangeSeconds; saves the picture as png
+// Where the tests put the pointer, in picture pixels: away from the middle, so that a picture
+// placed or scaled wrongly would show the ring and the forces elsewhere.
+const double kPointerX = 280;
+const double kPointerY = 220;
+// The whole picture is drawn 3 pixels higher than the pointer's place.
+const double kFrameShift = -3;
+
+// The program as the tests drive it: the window that takes the input, the one whose pixels
+// show the picture (the whole screen in full screen), and where the picture lies in it.
+struct Shown {
+    Window input = 0;
+    Window looked = 0;
+    int width = 0, height = 0;
+};
+
+// Holds the button with the pointer at kPointer until the white share of the annulus from inner
+// to outer picture pixels around it passes above, up to kChangeSeconds; saves the picture as png
 // and returns the share last seen.
-double whiteShareWhileHeld(Window window, unsigned button, int inner, int outer, double above,
-                           const char* png) {
-    movePointer(window, 400, 300);
-    pressButton(window, button, true);
+double whiteShareWhileHeld(const Shown& shown, unsigned button, int inner, int outer, double above,
+                           const std::string& png) {
+    const View view(shown.width, shown.height);
+    movePointer(shown.input, view.x(kPointerX), view.y(kPointerY));
+    pressButton(shown.input, button, true);
     double share = 0;
     waitUntil(kChangeSeconds, [&] {
         int width = 0, height = 0;
-        const std::vector<Rgb> seen = grab(window, width, height);
-        share = seen.size() == 800u * 600 ? whiteShare(seen, 800, 400, 297, inner, outer) : 0;
+        const std::vector<Rgb> seen = grab(shown.looked, width, height);
+        share = seen.size() == static_cast<size_t>(shown.width) * shown.height
+                    ? whiteShare(seen, width, view.x(kPointerX), view.y(kPointerY + kFrameShift),
+                                 view.length(inner), view.length(outer))
+                    : 0;
         return share > above;
     });
-    savePng(window, png);
-    pressButton(window, button, false);
+    savePng(shown.looked, png);
+    pressButton(shown.input, button, false);
     return share;
 }
 
-// Presses Enter and waits, up to kChangeSeconds, for the dots to glide home and the ring to fade.
-bool enterBringsBack(Window window, const std::vector<Rgb>& home) {
-    pressKey(window, XK_Return);
+// The centre of the red pixels (the ring) once at least 20 show, up to kChangeSeconds; false if
+// they do not.
+bool ringCentre(Window window, double& x, double& y) {
     return waitUntil(kChangeSeconds, [&] {
         int width = 0, height = 0;
-        return samePicture(grab(window, width, height), home);
+        const std::vector<Rgb> seen = grab(window, width, height);
+        double sumX = 0, sumY = 0;
+        int red = 0;
+        for (size_t i = 0; i < seen.size(); ++i)
+            if (seen[i].r > seen[i].g + 60) {
+                sumX += static_cast<double>(i % static_cast<size_t>(width));
+                sumY += static_cast<double>(i / static_cast<size_t>(width));
+                ++red;
+            }
+        x = red ? sumX / red : -1;
+        y = red ? sumY / red : -1;
+        return red >= 20;
     });
 }
 
+// Presses Enter and waits, up to kChangeSeconds, for the dots to glide home and the ring to fade.
+bool enterBringsBack(const Shown& shown, const std::vector<Rgb>& home) {
+    pressKey(shown.input, XK_Return);
+    return waitUntil(kChangeSeconds, [&] {
+        int width = 0, height = 0;
+        return samePicture(grab(shown.looked, width, height), home);
+    });
+}
+
+// In a window and in full screen (on the tests' 1024 x 768 screen, the picture scaled 1.28
+// times), the ring is drawn under the pointer and the buttons pull and push the dots there.
 TEST(Program, MouseDragsMoveTheDotsAndEnterBringsTheHomePictureBack) {
-    // A uniform source keeps the home picture the same from frame to frame.
-    Program program({"window"}, {"VELMORA_VIDEO_SOURCE=videotestsrc pattern=black"});
-    const Window window = findTitled("Velmora", kStartSeconds);
-    ASSERT_NE(window, 0u);
-    const std::vector<Rgb> home = settledPicture(window, kChangeSeconds);
-    ASSERT_EQ(home.size(), 800u * 600) << "the picture comes to rest with the ring faded out";
-    const int width = 800;
-    const double homeCore = whiteShare(home, width, 400, 297, 0, 40);
-    const double homeRim = whiteShare(home, width, 400, 297, 70, 130);
+    for (const std::string mode : {"window", "fullscreen"}) {
+        // A uniform source keeps the home picture the same from frame to frame.
+        Program program({mode}, {"VELMORA_VIDEO_SOURCE=videotestsrc pattern=black"});
+        Shown shown;
+        if (mode == "window") {
+            shown.input = shown.looked = findTitled("Velmora", kStartSeconds);
+        } else {
+            shown.input = findFullScreen(kStartSeconds);
+            shown.looked = wholeScreen();
+            ASSERT_TRUE(waitUntil(kStartSeconds, keyboardGrabbed)) << "keyboard taken";
+        }
+        ASSERT_NE(shown.input, 0u) << mode;
+        const std::vector<Rgb> home = settledPicture(shown.looked, kChangeSeconds);
+        grab(shown.looked, shown.width, shown.height);
+        ASSERT_EQ(home.size(), static_cast<size_t>(shown.width) * shown.height)
+            << mode << ": the picture comes to rest with the ring faded out";
+        const View view(shown.width, shown.height);
+        const int cx = view.x(kPointerX), cy = view.y(kPointerY + kFrameShift);
+        const double homeCore = whiteShare(home, shown.width, cx, cy, 0, view.length(40));
+        const double homeRim =
+            whiteShare(home, shown.width, cx, cy, view.length(70), view.length(130));
 
-    // The pulled dots swing through the pointer, so the ring around it is where the gathering
-    // shows for certain: the dots there have left gaps behind.
-    EXPECT_GT(whiteShareWhileHeld(window, 1, 70, 130, homeRim + 0.02, "program-pulled.png"),
-              homeRim + 0.02)
-        << "the left button gathers the dots around the pointer";
-    EXPECT_TRUE(enterBringsBack(window, home)) << "Enter restores the home picture";
+        movePointer(shown.input, view.x(kPointerX) + 9, view.y(kPointerY));
+        pause(0.1);
+        movePointer(shown.input, view.x(kPointerX), view.y(kPointerY));
+        double ringX = -1, ringY = -1;
+        EXPECT_TRUE(ringCentre(shown.looked, ringX, ringY)) << mode << ": the ring shows";
+        EXPECT_NEAR(ringX, cx, 3) << mode << ": the ring is drawn under the pointer";
+        EXPECT_NEAR(ringY, cy, 3) << mode << ": the ring is drawn under the pointer";
 
-    EXPECT_GT(whiteShareWhileHeld(window, 3, 0, 40, homeCore + 0.3, "program-pushed.png"),
-              homeCore + 0.3)
-        << "the right button clears the dots away from the pointer";
-    EXPECT_TRUE(enterBringsBack(window, home)) << "Enter restores the home picture";
+        // The pulled dots swing through the pointer, so the ring around it is where the
+        // gathering shows for certain: the dots there have left gaps behind.
+        EXPECT_GT(whiteShareWhileHeld(shown, 1, 70, 130, homeRim + 0.02,
+                                      "program-pulled-" + mode + ".png"),
+                  homeRim + 0.02)
+            << mode << ": the left button gathers the dots around the pointer";
+        EXPECT_TRUE(enterBringsBack(shown, home)) << mode << ": Enter restores the picture";
 
-    pressKey(window, XK_Escape);
-    expectQuitWithZero(program, "Escape");
+        EXPECT_GT(
+            whiteShareWhileHeld(shown, 3, 0, 40, homeCore + 0.3, "program-pushed-" + mode + ".png"),
+            homeCore + 0.3)
+            << mode << ": the right button clears the dots away from the pointer";
+        EXPECT_TRUE(enterBringsBack(shown, home)) << mode << ": Enter restores the picture";
+
+        pressKey(shown.input, XK_Escape);
+        expectQuitWithZero(program, "Escape");
+    }
 }
 
 } // namespace
