@@ -66,6 +66,24 @@ std::vector<Window> topLevels() {
     return windows;
 }
 
+// Whether some client holds the keyboard grabbed.
+bool keyboardGrabbed() {
+    // A grab on an unmapped window never takes effect: it fails with AlreadyGrabbed while
+    // another client holds the keyboard and with GrabNotViewable otherwise, so asking takes
+    // nothing away from the program.
+    static const Window unmapped =
+        XCreateSimpleWindow(display(), DefaultRootWindow(display()), 0, 0, 1, 1, 0, 0, 0);
+    return XGrabKeyboard(display(), unmapped, False, GrabModeAsync, GrabModeAsync, CurrentTime) ==
+           AlreadyGrabbed;
+}
+
+// Whether some client listens for key presses on the window.
+bool takesKeys(Window window) {
+    XWindowAttributes attributes{};
+    return XGetWindowAttributes(display(), window, &attributes) &&
+           (attributes.all_event_masks & KeyPressMask) != 0;
+}
+
 // How long a window must stay before the harness takes it: some SDLs make a window and replace
 // it with another while they set the OpenGL mode.
 const double kSteadySeconds = 0.5;
@@ -99,6 +117,10 @@ template <typename Test> Window waitFor(double seconds, Test test) {
     return found;
 }
 } // namespace
+
+bool readyForKeys(Window fullScreen, double seconds) {
+    return waitUntil(seconds, [fullScreen] { return takesKeys(fullScreen) || keyboardGrabbed(); });
+}
 
 Program::Program(const std::vector<std::string>& args, const std::vector<std::string>& env) {
     const char* path = std::getenv("VELMORA_PROGRAM");
@@ -185,16 +207,6 @@ Outcome Program::wait(double seconds) {
     return outcome;
 }
 
-bool keyboardGrabbed() {
-    // A grab on an unmapped window never takes effect: it fails with AlreadyGrabbed while
-    // another client holds the keyboard and with GrabNotViewable otherwise, so asking takes
-    // nothing away from the program.
-    static const Window unmapped =
-        XCreateSimpleWindow(display(), DefaultRootWindow(display()), 0, 0, 1, 1, 0, 0, 0);
-    return XGrabKeyboard(display(), unmapped, False, GrabModeAsync, GrabModeAsync, CurrentTime) ==
-           AlreadyGrabbed;
-}
-
 bool waitUntil(double seconds, const std::function<bool()>& done) {
     const double deadline = now() + seconds;
     while (!done()) {
@@ -239,26 +251,6 @@ void windowSize(Window window, int& width, int& height) {
         width = attributes.width;
         height = attributes.height;
     }
-}
-
-Window findChild(Window parent, int width, int height, double seconds) {
-    Window found = 0;
-    waitUntil(seconds, [&] {
-        Window root = 0, up = 0;
-        Window* children = nullptr;
-        unsigned count = 0;
-        if (XQueryTree(display(), parent, &root, &up, &children, &count)) {
-            for (unsigned i = 0; i < count && !found; ++i) {
-                int w = 0, h = 0;
-                windowSize(children[i], w, h);
-                if (w == width && h == height && viewable(children[i]))
-                    found = children[i];
-            }
-            XFree(children);
-        }
-        return found != 0;
-    });
-    return found;
 }
 
 std::vector<Rgb> grab(Window window, int& width, int& height) {

@@ -196,7 +196,7 @@ TEST(Program, NoArgumentOrFullscreenRunsFullScreenWithoutCaption) {
             << width << " x " << height << " screen";
         if (args.empty())
             savePng(wholeScreen(), "program-fullscreen.png");
-        ASSERT_TRUE(waitUntil(kStartSeconds, keyboardGrabbed)) << name << ": keyboard taken";
+        ASSERT_TRUE(readyForKeys(screen, kStartSeconds)) << name << ": keys reach it";
         pressKey(screen, XK_Escape);
         expectQuitWithZero(program, "Escape in full screen");
     }
@@ -214,7 +214,7 @@ TEST(Program, WrongArgumentShowsTheNoticeOnceThenRunsFullScreen) {
         const Window screen = findFullScreen(kStartSeconds);
         ASSERT_NE(screen, 0u) << "'" << arg << "': full screen after the notice";
         EXPECT_EQ(countTitled("Error"), 0) << "'" << arg << "': the notice is shown once";
-        ASSERT_TRUE(waitUntil(kStartSeconds, keyboardGrabbed)) << "'" << arg << "': keyboard taken";
+        ASSERT_TRUE(readyForKeys(screen, kStartSeconds)) << "'" << arg << "': keys reach it";
         pressKey(screen, XK_Escape);
         expectQuitWithZero(program, "Escape after the notice");
     }
@@ -427,9 +427,9 @@ double whiteShareWhileHeld(const Shown& shown, unsigned button, int inner, int o
     return share;
 }
 
-// The centre of the red pixels (the ring) once at least 20 show, up to kChangeSeconds; false if
-// they do not.
-bool ringCentre(Window window, double& x, double& y) {
+// Whether the red pixels (the ring) number at least 20 and have their centre within 3 pixels of
+// (x, y), waiting up to kChangeSeconds; the centre last seen in ringX and ringY (-1 without any).
+bool ringCentredAt(Window window, int x, int y, double& ringX, double& ringY) {
     return waitUntil(kChangeSeconds, [&] {
         int width = 0, height = 0;
         const std::vector<Rgb> seen = grab(window, width, height);
@@ -441,9 +441,9 @@ bool ringCentre(Window window, double& x, double& y) {
                 sumY += static_cast<double>(i / static_cast<size_t>(width));
                 ++red;
             }
-        x = red ? sumX / red : -1;
-        y = red ? sumY / red : -1;
-        return red >= 20;
+        ringX = red ? sumX / red : -1;
+        ringY = red ? sumY / red : -1;
+        return red >= 20 && std::abs(ringX - x) <= 3 && std::abs(ringY - y) <= 3;
     });
 }
 
@@ -468,7 +468,7 @@ TEST(Program, MouseDragsMoveTheDotsAndEnterBringsTheHomePictureBack) {
         } else {
             shown.input = findFullScreen(kStartSeconds);
             shown.looked = wholeScreen();
-            ASSERT_TRUE(waitUntil(kStartSeconds, keyboardGrabbed)) << "keyboard taken";
+            ASSERT_TRUE(readyForKeys(shown.input, kStartSeconds)) << "keys reach it";
         }
         ASSERT_NE(shown.input, 0u) << mode;
         const std::vector<Rgb> home = settledPicture(shown.looked, kChangeSeconds);
@@ -485,9 +485,9 @@ TEST(Program, MouseDragsMoveTheDotsAndEnterBringsTheHomePictureBack) {
         pause(0.1);
         movePointer(shown.input, view.x(kPointerX), view.y(kPointerY));
         double ringX = -1, ringY = -1;
-        EXPECT_TRUE(ringCentre(shown.looked, ringX, ringY)) << mode << ": the ring shows";
-        EXPECT_NEAR(ringX, cx, 3) << mode << ": the ring is drawn under the pointer";
-        EXPECT_NEAR(ringY, cy, 3) << mode << ": the ring is drawn under the pointer";
+        EXPECT_TRUE(ringCentredAt(shown.looked, cx, cy, ringX, ringY))
+            << mode << ": the ring is drawn under the pointer at (" << cx << ", " << cy
+            << "), not at (" << ringX << ", " << ringY << ")";
 
         // The pulled dots swing through the pointer, so the ring around it is where the
         // gathering shows for certain: the dots there have left gaps behind.
