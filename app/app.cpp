@@ -32,6 +32,8 @@ const int32_t kCaptureWidth = 160;
 const int32_t kCaptureHeight = 120;
 const int kDiscSegments = 18;
 const int kRingSegments = 30;
+const int kPointerSide = 8;                                // pixels, a multiple of 8
+const int kPointerBytes = kPointerSide * kPointerSide / 8; // one bit a pixel
 
 const char kWrongArgument[] =
     "First parameter was not either lowercase 'fullscreen' or 'window' (no quotes), ignored.";
@@ -87,6 +89,19 @@ void openDisplay(const SceneState& state) {
     setupView(state.width, state.height, surface->w, surface->h);
 }
 
+// The red ring drawn at the pointer takes the system pointer's place, so the pointer gets an
+// empty shape (made once, kept for the process's life). It is not hidden: sdl12-compat holds the
+// pointer in full screen, as SDL 1.2 did, and a hidden pointer that is held turns its motion
+// into relative steps that no longer tell where the pointer is.
+void hidePointer() {
+    Uint8 empty[kPointerBytes] = {};
+    SDL_Cursor* blank = SDL_CreateCursor(empty, empty, kPointerSide, kPointerSide, 0, 0);
+    if (blank)
+        SDL_SetCursor(blank);
+    else
+        SDL_ShowCursor(SDL_DISABLE);
+}
+
 } // namespace
 
 void chooseDisplayMode(SceneState& state, int argc, char** argv) {
@@ -130,8 +145,7 @@ void startApp(int argc, char** argv) {
     buildRingList(kRingSegments);
 
     scene.camera = new CameraGrid(kCaptureWidth, kCaptureHeight, scene.cols, scene.rows);
-    // The red ring drawn at the pointer takes the system pointer's place.
-    SDL_ShowCursor(SDL_DISABLE);
+    hidePointer();
     buildHomeLattice(scene.camera->cellColors(), scene.camera->cellLuminance());
 }
 
