@@ -428,7 +428,8 @@ double whiteShareWhileHeld(const Shown& shown, unsigned button, int inner, int o
 }
 
 // Whether the red pixels (the ring) number at least 20 and have their centre within 3 pixels of
-// (x, y), waiting up to kChangeSeconds; the centre last seen in ringX and ringY (-1 without any).
+// (x, y), waiting up to kChangeSeconds; the centre last seen in ringX and ringY (left as they
+// are while no ring shows).
 bool ringCentredAt(Window window, int x, int y, double& ringX, double& ringY) {
     return waitUntil(kChangeSeconds, [&] {
         int width = 0, height = 0;
@@ -441,9 +442,11 @@ bool ringCentredAt(Window window, int x, int y, double& ringX, double& ringY) {
                 sumY += static_cast<double>(i / static_cast<size_t>(width));
                 ++red;
             }
-        ringX = red ? sumX / red : -1;
-        ringY = red ? sumY / red : -1;
-        return red >= 20 && std::abs(ringX - x) <= 3 && std::abs(ringY - y) <= 3;
+        if (red < 20)
+            return false;
+        ringX = sumX / red;
+        ringY = sumY / red;
+        return std::abs(ringX - x) <= 3 && std::abs(ringY - y) <= 3;
     });
 }
 
