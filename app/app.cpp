@@ -70,10 +70,15 @@ void chooseSurfaceSize(const SceneState& state, int& width, int& height) {
 // Opens the OpenGL display and sets the view on it; a null surface ends the process.
 void openDisplay(const SceneState& state) {
     Uint32 flags = SDL_OPENGL;
-    if (state.fullscreen)
+    if (state.fullscreen) {
         flags |= SDL_FULLSCREEN;
-    else
+        // SDL 2, under sdl12-compat, leaves a switched screen's window where it would have put a
+        // window, for the window manager to move; without one it would show off the screen's
+        // corner. SDL 1.2 places its full-screen window itself.
+        setenv("SDL_VIDEO_WINDOW_POS", "0,0", 0);
+    } else {
         SDL_WM_SetCaption("Velmora", nullptr);
+    }
     int width = 0, height = 0;
     chooseSurfaceSize(state, width, height);
     SDL_GL_SetAttribute(SDL_GL_RED_SIZE, 5);
