@@ -32,6 +32,8 @@ const int32_t kCaptureWidth = 160;
 const int32_t kCaptureHeight = 120;
 const int kDiscSegments = 18;
 const int kRingSegments = 30;
+const int kPointerSide = 8;                                // pixels, a multiple of 8
+const int kPointerBytes = kPointerSide * kPointerSide / 8; // one bit a pixel
 
 const char kWrongArgument[] =
     "First parameter was not either lowercase 'fullscreen' or 'window' (no quotes), ignored.";
@@ -41,13 +43,44 @@ const char kWrongArgument[] =
     quitApp(1);
 }
 
-// Opens the OpenGL display; a null surface ends the process.
+// Whether the display can switch to width x height pixels for a full-screen OpenGL display.
+bool modeOffered(int width, int height) {
+    SDL_Rect** modes = SDL_ListModes(nullptr, SDL_FULLSCREEN | SDL_OPENGL);
+    if (modes == reinterpret_cast<SDL_Rect**>(-1))
+        return true; // any size at all
+    for (; modes && *modes; ++modes)
+        if ((*modes)->w == width && (*modes)->h == height)
+            return true;
+    return false;
+}
+
+// The display surface's size: the picture's own in a window or where the display can switch to
+// it; otherwise the screen as it is, on which setupView scales the picture to fit.
+void chooseSurfaceSize(const SceneState& state, int& width, int& height) {
+    width = state.width;
+    height = state.height;
+    const SDL_VideoInfo* screen = SDL_GetVideoInfo();
+    if (state.fullscreen && !modeOffered(width, height) && screen && screen->current_w > 0 &&
+        screen->current_h > 0) {
+        width = screen->current_w;
+        height = screen->current_h;
+    }
+}
+
+// Opens the OpenGL display and sets the view on it; a null surface ends the process.
 void openDisplay(const SceneState& state) {
     Uint32 flags = SDL_OPENGL;
-    if (state.fullscreen)
+    if (state.fullscreen) {
         flags |= SDL_FULLSCREEN;
-    else
+        // SDL 2, under sdl12-compat, leaves a switched screen's window where it would have put a
+        // window, for the window manager to move; without one it would show off the screen's
+        // corner. SDL 1.2 places its full-screen window itself.
+        setenv("SDL_VIDEO_WINDOW_POS", "0,0", 0);
+    } else {
         SDL_WM_SetCaption("Velmora", nullptr);
+    }
+    int width = 0, height = 0;
+    chooseSurfaceSize(state, width, height);
     SDL_GL_SetAttribute(SDL_GL_RED_SIZE, 5);
     SDL_GL_SetAttribute(SDL_GL_GREEN_SIZE, 5);
     SDL_GL_SetAttribute(SDL_GL_BLUE_SIZE, 5);
@@ -55,8 +88,23 @@ void openDisplay(const SceneState& state) {
     SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
     // Pace the loop by the display: every animation counts passes of the frame loop.
     SDL_GL_SetAttribute(SDL_GL_SWAP_CONTROL, 1);
-    if (!SDL_SetVideoMode(state.width, state.height, state.bitsPerPixel, flags))
+    const SDL_Surface* surface = SDL_SetVideoMode(width, height, state.bitsPerPixel, flags);
+    if (!surface)
         failVideo("Video mode set failed: %s\n");
+    setupView(state.width, state.height, surface->w, surface->h);
+}
+
+// The red ring drawn at the pointer takes the system pointer's place, so the pointer gets an
+// empty shape (made once, kept for the process's life). It is not hidden: sdl12-compat holds the
+// pointer in full screen, as SDL 1.2 did, and a hidden pointer that is held turns its motion
+// into relative steps that no longer tell where the pointer is.
+void hidePointer() {
+    Uint8 empty[kPointerBytes] = {};
+    SDL_Cursor* blank = SDL_CreateCursor(empty, empty, kPointerSide, kPointerSide, 0, 0);
+    if (blank)
+        SDL_SetCursor(blank);
+    else
+        SDL_ShowCursor(SDL_DISABLE);
 }
 
 } // namespace
@@ -87,9 +135,7 @@ int runApp(int argc, char** argv) {
 }
 
 void startApp(int argc, char** argv) {
-    // Without a display SDL would fall back to its terminal drivers, which scribble over the
-    // terminal before they fail; ask for X11 unless the user chose a driver.
-    setenv("SDL_VIDEODRIVER", "x11", 0);
+    setSdlDefaults();
     if (SDL_Init(SDL_INIT_VIDEO) < 0)
         failVideo("Video initialization failed: %s\n");
     if (!SDL_GetVideoInfo())
@@ -100,14 +146,23 @@ void startApp(int argc, char** argv) {
     chooseDisplayMode(scene, argc, argv);
     openDisplay(scene);
 
-    setupView(scene.width, scene.height);
     buildDiscList(kDiscSegments);
     buildRingList(kRingSegments);
 
     scene.camera = new CameraGrid(kCaptureWidth, kCaptureHeight, scene.cols, scene.rows);
-    // The red ring drawn at the pointer takes the system pointer's place.
-    SDL_ShowCursor(SDL_DISABLE);
+    hidePointer();
     buildHomeLattice(scene.camera->cellColors(), scene.camera->cellLuminance());
+}
+
+void setSdlDefaults() {
+    // Without a display SDL would fall back to its terminal drivers, which scribble over the
+    // terminal before they fail; ask for X11 unless the user chose a driver.
+    setenv("SDL_VIDEODRIVER", "x11", 0);
+    // Where SDL 1.2 is sdl12-compat, it would draw every frame into a framebuffer of its own and
+    // copy it to the window, and pretend that full screen can switch to any size. The view
+    // scales the picture itself, so ask it for the plain OpenGL display and the real modes,
+    // unless the user chose otherwise. SDL 1.2 itself reads no such variable.
+    setenv("SDL12COMPAT_OPENGL_SCALING", "0", 0);
 }
 
 void sizeScene() {

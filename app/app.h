@@ -14,6 +14,11 @@ int runApp(int argc, char** argv);
 // shapes, the camera and the lattice with every dot at home. Ends the process on a video failure.
 void startApp(int argc, char** argv);
 
+// Before SDL_Init, for the program and its benchmark: the SDL settings the program runs with,
+// each as an environment variable the user may set otherwise (the X11 driver, and sdl12-compat's
+// plain OpenGL display and real full-screen modes).
+void setSdlDefaults();
+
 // Start-up's sizes, for the program, its tests and its benchmark: the 800 x 600 display, and
 // the grid (40 x 30 cells of 20 pixels) and drawing sizes derived from it.
 void sizeScene();

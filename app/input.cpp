@@ -6,6 +6,7 @@
 #include "dots/homing.h"
 #include "platform/stop_signals.h"
 
+#include <cmath>
 #include <cstring>
 
 namespace {
@@ -16,6 +17,12 @@ uint32_t keyCode(const SDL_keysym& key) {
     uint32_t code = 0;
     std::memcpy(&code, &key.sym, sizeof code);
     return code;
+}
+
+// A pointer position on the display surface in picture pixels, along one axis: the picture
+// starts at viewStart surface pixels and is scaled by scene.viewScale.
+int32_t toPicture(uint16_t surfacePixels, int32_t viewStart) {
+    return static_cast<int32_t>(std::floor((surfacePixels - viewStart) / scene.viewScale));
 }
 
 // A released button stops the mouse force on every dot; the dots coast on their velocity.
@@ -57,8 +64,9 @@ void pollEvents() {
             onKeyUp(event.key.keysym);
             break;
         case SDL_MOUSEMOTION:
-            scene.mouseX = event.motion.x;
-            scene.mouseY = event.motion.y;
+            // The ring and the forces follow the pointer over the picture wherever it lies.
+            scene.mouseX = toPicture(event.motion.x, scene.viewLeft);
+            scene.mouseY = toPicture(event.motion.y, scene.viewTop);
             scene.idleFrames = 0;
             break;
         case SDL_MOUSEBUTTONDOWN:

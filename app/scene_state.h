@@ -17,6 +17,14 @@ struct SceneState {
     float screenWidth = 0;    // width as float, for the wrap of the dots
     float screenHeight = 0;   // height as float, for the wrap of the dots
 
+    // Where the picture lies on the display surface, set by setupView. In a window or an 800 x 600
+    // mode it is the whole surface; on a screen that cannot switch to 800 x 600, the largest 4:3
+    // area in the middle of the screen, scaled alike both ways, black beside it.
+    int32_t viewLeft = 0;    // picture's left edge in surface pixels from the left, 0 or more
+    int32_t viewTop = 0;     // picture's top edge in surface pixels from the top, 0 or more
+    float viewScale = 1;     // surface pixels per picture pixel, 1 or more (1.28 on 1024 x 768)
+    bool viewBorder = false; // true when black shows beside the picture (the surface is not 4:3)
+
     // Grid and drawing sizes, derived from the display at start-up.
     float cellSize = 0;   // pixels per grid cell (20)
     int32_t cols = 0;     // grid columns, width / 20 (40)
@@ -36,8 +44,10 @@ struct SceneState {
     unsigned ringList = 0; // unit ring of 30 segments
 
     // Interaction, written by the input handling.
-    int32_t mouseX = 0;     // pointer position in pixels from the left
-    int32_t mouseY = 0;     // pointer position in pixels from the top
+    // Pointer position in picture pixels from the picture's top-left corner; outside 0..width
+    // and 0..height while the pointer is over the black beside a scaled picture.
+    int32_t mouseX = 0;
+    int32_t mouseY = 0;
     bool leftDown = false;  // left button held: pull the dots
     bool rightDown = false; // right button held: push the dots
     bool shiftDown = false; // either Shift held: force times 500

@@ -251,6 +251,7 @@ bool openWindow() {
     static const bool opened = [] {
         if (!std::getenv("DISPLAY") || !*std::getenv("DISPLAY"))
             return false;
+        setSdlDefaults(); // draw on the display the program itself opens
         if (SDL_Init(SDL_INIT_VIDEO) < 0)
             return false;
         SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
@@ -258,7 +259,7 @@ bool openWindow() {
         sizeScene();
         if (!SDL_SetVideoMode(scene.width, scene.height, 0, SDL_OPENGL))
             return false;
-        setupView(scene.width, scene.height);
+        setupView(scene.width, scene.height, scene.width, scene.height);
         buildDiscList(18);
         buildRingList(30);
         return true;
@@ -272,7 +273,7 @@ void emptyFrame(benchmark::State& state) {
         return;
     }
     for (auto _ : state) {
-        glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+        clearView();
         SDL_GL_SwapBuffers();
     }
 }

@@ -3,6 +3,7 @@
 #include "app/scene_state.h"
 #include "dots/dot.h"
 #include "draw/gl_check.h"
+#include "draw/view.h"
 
 #include <SDL.h>
 #include <SDL_opengl.h>
@@ -81,7 +82,7 @@ void fadeRing() {
 }
 
 void renderFrame() {
-    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    clearView();
     glMatrixMode(GL_MODELVIEW);
     glLoadIdentity();
     glColor3f(0, 0, 0);

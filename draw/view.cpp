@@ -7,6 +7,7 @@
 #include <SDL_opengl.h>
 
 #include <cmath>
+#include <cstdint>
 
 namespace {
 
@@ -22,14 +23,51 @@ void emitCorners(int segments) {
 
 } // namespace
 
-void setupView(int width, int height) {
+void setupView(int width, int height, int surfaceWidth, int surfaceHeight) {
+    placePicture(width, height, surfaceWidth, surfaceHeight);
+    const int viewWidth = static_cast<int>(std::lround(width * scene.viewScale));
+    const int viewHeight = static_cast<int>(std::lround(height * scene.viewScale));
+    // OpenGL counts rows from the bottom of the surface.
+    const int viewBottom = surfaceHeight - scene.viewTop - viewHeight;
     glShadeModel(GL_SMOOTH);
     glClearColor(1, 1, 1, 0);
-    glViewport(0, 0, width, height);
+    glViewport(scene.viewLeft, viewBottom, viewWidth, viewHeight);
+    // The scissor keeps the white clear and every shape inside the picture.
+    glScissor(scene.viewLeft, viewBottom, viewWidth, viewHeight);
+    if (scene.viewBorder)
+        glEnable(GL_SCISSOR_TEST);
+    else
+        glDisable(GL_SCISSOR_TEST);
     glMatrixMode(GL_PROJECTION);
     glLoadIdentity();
     gluOrtho2D(0, width, height, 0);
     glCheck();
+}
+
+void placePicture(int width, int height, int surfaceWidth, int surfaceHeight) {
+    int viewWidth = surfaceWidth;
+    int viewHeight = surfaceHeight;
+    // Integer products compare the shapes exactly: a 4:3 screen gets no border at all.
+    if (int64_t{surfaceWidth} * height > int64_t{surfaceHeight} * width)
+        viewWidth = static_cast<int>(int64_t{surfaceHeight} * width / height);
+    else
+        viewHeight = static_cast<int>(int64_t{surfaceWidth} * height / width);
+    scene.viewLeft = (surfaceWidth - viewWidth) / 2;
+    scene.viewTop = (surfaceHeight - viewHeight) / 2;
+    scene.viewScale = static_cast<float>(viewWidth) / static_cast<float>(width);
+    scene.viewBorder = viewWidth != surfaceWidth || viewHeight != surfaceHeight;
+}
+
+void clearView() {
+    // Black beside the picture; the back buffer holds no picture of its own after a swap.
+    if (scene.viewBorder) {
+        glDisable(GL_SCISSOR_TEST);
+        glClearColor(0, 0, 0, 0);
+        glClear(GL_COLOR_BUFFER_BIT);
+        glClearColor(1, 1, 1, 0);
+        glEnable(GL_SCISSOR_TEST);
+    }
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
 }
 
 void buildDiscList(int segments) {

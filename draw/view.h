@@ -1,10 +1,21 @@
 // The fixed OpenGL state, the pixel projection and the two shapes stamped every frame.
 #pragma once
 
-// Once, right after the display opens: white background, viewport and a projection in which one
-// unit is one pixel, origin top-left, y down. Every piece of fixed GL state is set here, but for
-// blending, which the drawing switches on for the ring alone and off again every frame.
-void setupView(int width, int height);
+// Once, right after the display opens, with the picture's size (800 x 600) and the display
+// surface's size in pixels: white background, the picture placed on the surface (placePicture),
+// viewport and scissor on it, and a projection in which one unit is one picture pixel, origin
+// top-left, y down. Every piece of fixed GL state is set here, but for blending, which the
+// drawing switches on for the ring alone and off again every frame.
+void setupView(int width, int height, int surfaceWidth, int surfaceHeight);
+
+// The picture's place on the surface, sizes in pixels: the whole surface when it has the
+// picture's shape, else the largest area of that shape in its middle. Sets scene.viewLeft,
+// viewTop, viewScale and viewBorder.
+void placePicture(int width, int height, int surfaceWidth, int surfaceHeight);
+
+// First step of every frame's drawing: the picture cleared to white and its depth cleared,
+// and the surface beside the picture, if any shows, to black.
+void clearView();
 
 // Compiles scene.discList: a filled polygon of segments corners on the unit circle, the first at
 // (1, 0), in order of increasing angle.

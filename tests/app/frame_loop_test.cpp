@@ -52,7 +52,12 @@ TEST_F(FrameLoop, StartUpDerivesTheSizesAndPutsEveryDotAtHome) {
     EXPECT_EQ(scene.cellColors, scene.camera->cellColors());
     EXPECT_EQ(scene.cellLuminance, scene.camera->cellLuminance());
     EXPECT_EQ(scene.ringRadius, 5.0f);
-    EXPECT_EQ(SDL_ShowCursor(SDL_QUERY), SDL_DISABLE) << "the ring replaces the pointer";
+    const SDL_Cursor* pointer = SDL_GetCursor();
+    ASSERT_NE(pointer, nullptr);
+    const int pointerBytes = pointer->area.w / 8 * pointer->area.h;
+    EXPECT_GT(pointerBytes, 0);
+    for (int i = 0; i < pointerBytes; ++i)
+        EXPECT_EQ(pointer->data[i] | pointer->mask[i], 0) << "the ring replaces the pointer";
     char* title = nullptr;
     SDL_WM_GetCaption(&title, nullptr);
     ASSERT_NE(title, nullptr);

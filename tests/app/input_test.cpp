@@ -1,6 +1,7 @@
 #include "app/input.h"
 #include "app/scene_state.h"
 #include "dots/dot.h"
+#include "draw/view.h"
 
 #include "support/sdl_events.h"
 
@@ -8,6 +9,7 @@
 
 #include <SDL.h>
 
+#include <cmath>
 #include <cstring>
 #include <vector>
 
@@ -59,6 +61,42 @@ TEST_F(Input, MotionPositionsWidenWithoutSign) {
     pollEvents();
     EXPECT_EQ(scene.mouseX, 65535);
     EXPECT_EQ(scene.mouseY, 40000);
+}
+
+struct ScreenCase {
+    int width, height; // the display surface in pixels
+    int left, top;     // where the 800 x 600 picture lies on it
+    float scale;       // surface pixels per picture pixel
+    bool border;       // black shows beside the picture
+};
+
+TEST_F(Input, MotionOverAPlacedPictureIsTakenInPicturePixels) {
+    const ScreenCase cases[] = {
+        {800, 600, 0, 0, 1.0f, false},    // a window, or a screen switched to 800 x 600
+        {1024, 768, 0, 0, 1.28f, false},  // 4:3 and larger: scaled, no border
+        {1920, 1080, 240, 0, 1.8f, true}, // 16:9: black at the sides
+        {1280, 1024, 0, 32, 1.6f, true},  // 5:4: black above and below
+        {1366, 768, 171, 0, 1.28f, true}, // odd margins round down
+    };
+    for (const ScreenCase& c : cases) {
+        placePicture(800, 600, c.width, c.height);
+        EXPECT_EQ(scene.viewLeft, c.left) << c.width << " x " << c.height;
+        EXPECT_EQ(scene.viewTop, c.top) << c.width << " x " << c.height;
+        EXPECT_FLOAT_EQ(scene.viewScale, c.scale) << c.width << " x " << c.height;
+        EXPECT_EQ(scene.viewBorder, c.border) << c.width << " x " << c.height;
+        // The picture's corners and a point inside it, as the pointer reaches them on the surface.
+        for (const int px : {0, 280, 799}) {
+            const int py = px * 599 / 799;
+            pushMotion(static_cast<Uint16>(c.left + std::ceil(px * c.scale)),
+                       static_cast<Uint16>(c.top + std::ceil(py * c.scale)));
+            pollEvents();
+            EXPECT_EQ(scene.mouseX, px) << c.width << " x " << c.height;
+            EXPECT_EQ(scene.mouseY, py) << c.width << " x " << c.height;
+        }
+    }
+    pushMotion(100, 0);
+    pollEvents();
+    EXPECT_EQ(scene.mouseX, -56) << "over the black at the left of a 1366 x 768 screen";
 }
 
 struct ButtonCase {

@@ -34,7 +34,7 @@ class Rendering : public ::testing::Test {
 
     void SetUp() override {
         scene = SceneState{};
-        setupView(800, 600);
+        setupView(800, 600, 800, 600);
         buildDiscList(18);
         buildRingList(30);
         scene.ringRadius = 5;

@@ -66,18 +66,61 @@ std::vector<Window> topLevels() {
     return windows;
 }
 
+// Whether some client holds the keyboard grabbed.
+bool keyboardGrabbed() {
+    // A grab on an unmapped window never takes effect: it fails with AlreadyGrabbed while
+    // another client holds the keyboard and with GrabNotViewable otherwise, so asking takes
+    // nothing away from the program.
+    static const Window unmapped =
+        XCreateSimpleWindow(display(), DefaultRootWindow(display()), 0, 0, 1, 1, 0, 0, 0);
+    return XGrabKeyboard(display(), unmapped, False, GrabModeAsync, GrabModeAsync, CurrentTime) ==
+           AlreadyGrabbed;
+}
+
+// Whether some client listens for key presses on the window.
+bool takesKeys(Window window) {
+    XWindowAttributes attributes{};
+    return XGetWindowAttributes(display(), window, &attributes) &&
+           (attributes.all_event_masks & KeyPressMask) != 0;
+}
+
+// How long a window must stay before the harness takes it: some SDLs make a window and replace
+// it with another while they set the OpenGL mode.
+const double kSteadySeconds = 0.5;
+
+// The first viewable top-level window that passes test and is still there, still passing,
+// kSteadySeconds (or all of seconds, when less) after it was first seen; waits up to seconds
+// for one to appear. 0 if none.
 template <typename Test> Window waitFor(double seconds, Test test) {
+    const double steady = seconds < kSteadySeconds ? seconds : kSteadySeconds;
+    Window candidate = 0;
+    double seenSince = 0;
     Window found = 0;
-    waitUntil(seconds, [&] {
-        for (Window window : topLevels())
-            if (!found && viewable(window) && test(window))
-                found = window;
+    waitUntil(seconds + steady, [&] {
+        bool stayed = false;
+        Window first = 0;
+        for (Window window : topLevels()) {
+            if (!viewable(window) || !test(window))
+                continue;
+            stayed = stayed || window == candidate;
+            first = first == 0 ? window : first;
+        }
+        // A candidate that went away gives way to the first window that passes now.
+        if (!stayed) {
+            candidate = first;
+            seenSince = now();
+        }
+        if (candidate != 0 && now() - seenSince >= steady)
+            found = candidate;
         return found != 0;
     });
     return found;
 }
-
 } // namespace
+
+bool readyForKeys(Window fullScreen, double seconds) {
+    return waitUntil(seconds, [fullScreen] { return takesKeys(fullScreen) || keyboardGrabbed(); });
+}
 
 Program::Program(const std::vector<std::string>& args, const std::vector<std::string>& env) {
     const char* path = std::getenv("VELMORA_PROGRAM");
@@ -164,16 +207,6 @@ Outcome Program::wait(double seconds) {
     return outcome;
 }
 
-bool keyboardGrabbed() {
-    // A grab on an unmapped window never takes effect: it fails with AlreadyGrabbed while
-    // another client holds the keyboard and with GrabNotViewable otherwise, so asking takes
-    // nothing away from the program.
-    static const Window unmapped =
-        XCreateSimpleWindow(display(), DefaultRootWindow(display()), 0, 0, 1, 1, 0, 0, 0);
-    return XGrabKeyboard(display(), unmapped, False, GrabModeAsync, GrabModeAsync, CurrentTime) ==
-           AlreadyGrabbed;
-}
-
 bool waitUntil(double seconds, const std::function<bool()>& done) {
     const double deadline = now() + seconds;
     while (!done()) {
@@ -191,10 +224,16 @@ Window findTitled(const std::string& title, double seconds) {
 Window findFullScreen(double seconds) {
     Screen* screen = DefaultScreenOfDisplay(display());
     return waitFor(seconds, [screen](Window window) {
-        int width = 0, height = 0;
-        windowSize(window, width, height);
-        return width == WidthOfScreen(screen) && height == HeightOfScreen(screen);
+        // SDL 1.2 keeps an input-only window of the screen's size beside the one that shows.
+        XWindowAttributes attributes{};
+        return XGetWindowAttributes(display(), window, &attributes) &&
+               attributes.c_class == InputOutput && attributes.width == WidthOfScreen(screen) &&
+               attributes.height == HeightOfScreen(screen);
     });
+}
+
+Window wholeScreen() {
+    return DefaultRootWindow(display());
 }
 
 int countTitled(const std::string& title) {
@@ -212,26 +251,6 @@ void windowSize(Window window, int& width, int& height) {
         width = attributes.width;
         height = attributes.height;
     }
-}
-
-Window findChild(Window parent, int width, int height, double seconds) {
-    Window found = 0;
-    waitUntil(seconds, [&] {
-        Window root = 0, up = 0;
-        Window* children = nullptr;
-        unsigned count = 0;
-        if (XQueryTree(display(), parent, &root, &up, &children, &count)) {
-            for (unsigned i = 0; i < count && !found; ++i) {
-                int w = 0, h = 0;
-                windowSize(children[i], w, h);
-                if (w == width && h == height && viewable(children[i]))
-                    found = children[i];
-            }
-            XFree(children);
-        }
-        return found != 0;
-    });
-    return found;
 }
 
 std::vector<Rgb> grab(Window window, int& width, int& height) {

@@ -50,21 +50,21 @@ class Program {
 Window findTitled(const std::string& title, double seconds);
 // A viewable top-level window covering the whole screen, waiting up to seconds; 0 if none.
 Window findFullScreen(double seconds);
+// The root window: the whole screen as the user sees it, to look at.
+Window wholeScreen();
 // How many viewable top-level windows are titled title right now.
 int countTitled(const std::string& title);
 
-// Whether some client holds the keyboard grabbed. The program grabs it in full screen, a moment
-// after its window appears; a key sent before then is lost.
-bool keyboardGrabbed();
+// Waits up to seconds until keys sent to the full-screen window reach the program; returns
+// whether they do. SDL 2, under sdl12-compat, listens for keys on its window, which pressKey
+// gives the focus; SDL 1.2 covers the screen with a window that does not, and grabs the keyboard
+// a moment after it appears (a key sent before then is lost).
+bool readyForKeys(Window fullScreen, double seconds);
 // Waits up to seconds, looking every 50 ms, until done() holds; returns whether it did.
 bool waitUntil(double seconds, const std::function<bool()>& done);
 
 // Size of a window in pixels.
 void windowSize(Window window, int& width, int& height);
-// The window's first viewable child of the given size, waiting up to seconds (the child may be
-// mapped a little after its parent); 0 if none.
-Window findChild(Window parent, int width, int height, double seconds);
-
 // The pixels of a window, row by row from its top-left corner.
 std::vector<Rgb> grab(Window window, int& width, int& height);
 // Writes a window's picture as a PNG, for a person to look at.

@@ -4,6 +4,8 @@
 #include <X11/keysym.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -19,6 +21,9 @@ const double kStartSeconds = 15; // software OpenGL on a busy machine can be slo
 const double kQuitSeconds = 5;
 // Longest wait for the picture to show what a test did: a loaded machine draws few frames.
 const double kChangeSeconds = 30;
+// Largest difference of a region's mean colour channel between the window's picture and the
+// scaled full-screen one: the discs' edges fall on other pixels when scaled.
+const int kScaledPictureTolerance = 16;
 
 struct Census {
     int white = 0;
@@ -78,18 +83,120 @@ TEST(Program, FurtherArgumentsAreIgnored) {
     expectQuitWithZero(program, "Escape");
 }
 
+// The mean colour of each of kRegionCols x kRegionRows equal regions of the area of a picture
+// width pixels wide that starts at (left, top) and is areaWidth x areaHeight.
+const int kRegionCols = 8;
+const int kRegionRows = 6;
+
+std::vector<Rgb> regionMeans(const std::vector<Rgb>& pixels, int width, int left, int top,
+                             int areaWidth, int areaHeight) {
+    std::vector<Rgb> means;
+    for (int row = 0; row < kRegionRows; ++row) {
+        for (int col = 0; col < kRegionCols; ++col) {
+            long sum[3] = {0, 0, 0};
+            long count = 0;
+            for (int y = top + row * areaHeight / kRegionRows;
+                 y < top + (row + 1) * areaHeight / kRegionRows; ++y)
+                for (int x = left + col * areaWidth / kRegionCols;
+                     x < left + (col + 1) * areaWidth / kRegionCols; ++x, ++count) {
+                    const Rgb& p = pixels[static_cast<size_t>(y) * width + x];
+                    sum[0] += p.r;
+                    sum[1] += p.g;
+                    sum[2] += p.b;
+                }
+            means.push_back({static_cast<int>(sum[0] / count), static_cast<int>(sum[1] / count),
+                             static_cast<int>(sum[2] / count)});
+        }
+    }
+    return means;
+}
+
+// The largest difference of one colour channel between two lists of region means.
+int largestDifference(const std::vector<Rgb>& a, const std::vector<Rgb>& b) {
+    int largest = 0;
+    for (size_t i = 0; i < a.size() && i < b.size(); ++i)
+        for (const int d : {a[i].r - b[i].r, a[i].g - b[i].g, a[i].b - b[i].b})
+            largest = std::max(largest, std::abs(d));
+    return largest;
+}
+
+// Where the program's picture lies in a window of the given size: all of an 800 x 600 window,
+// else the largest 4:3 area in its middle.
+struct View {
+    int left = 0, top = 0; // the picture's top-left corner in window pixels
+    double scale = 1;      // window pixels per picture pixel
+
+    View(int width, int height) {
+        scale = std::min(width / 800.0, height / 600.0);
+        left = (width - static_cast<int>(std::lround(800 * scale))) / 2;
+        top = (height - static_cast<int>(std::lround(600 * scale))) / 2;
+    }
+    // A picture position in window pixels.
+    int x(double pictureX) const { return left + static_cast<int>(std::lround(pictureX * scale)); }
+    int y(double pictureY) const { return top + static_cast<int>(std::lround(pictureY * scale)); }
+    int length(double pictureLength) const {
+        return static_cast<int>(std::lround(pictureLength * scale));
+    }
+};
+
+// Colour bars: a picture whose parts all differ, so that a picture moved or cut shows.
+const char kBars[] = "VELMORA_VIDEO_SOURCE=videotestsrc pattern=smpte";
+
+// Waits, up to kChangeSeconds, for the picture of a window to come to rest with enough dots
+// drawn and the ring faded (two looks half a second apart alike); empty if it does not.
+std::vector<Rgb> restingPicture(Window window, int& width, int& height) {
+    std::vector<Rgb> last, now;
+    waitUntil(kChangeSeconds, [&] {
+        last = now;
+        pause(0.5);
+        now = grab(window, width, height);
+        return !now.empty() && now.size() == last.size() &&
+               std::equal(now.begin(), now.end(), last.begin(), [](const Rgb& a, const Rgb& b) {
+                   return a.r == b.r && a.g == b.g && a.b == b.b;
+               });
+    });
+    return now.size() == last.size() ? now : std::vector<Rgb>{};
+}
+
+// The window's picture of the colour bars, as the reference for the full-screen one.
+std::vector<Rgb> windowPictureOfBars() {
+    Program program({"window"}, {kBars});
+    const Window window = findTitled("Velmora", kStartSeconds);
+    int width = 0, height = 0;
+    const std::vector<Rgb> picture =
+        window ? restingPicture(window, width, height) : std::vector<Rgb>{};
+    program.signal(SIGTERM);
+    program.wait(kQuitSeconds);
+    return width == 800 && height == 600 ? picture : std::vector<Rgb>{};
+}
+
+// On a screen that cannot switch to 800 x 600 (the tests' 1024 x 768 Xvfb), the picture is the
+// window's picture scaled to fill the largest 4:3 area of the screen.
 TEST(Program, NoArgumentOrFullscreenRunsFullScreenWithoutCaption) {
+    const std::vector<Rgb> reference = windowPictureOfBars();
+    ASSERT_EQ(reference.size(), 800u * 600) << "the window's picture of the bars, at rest";
+    const std::vector<Rgb> expected = regionMeans(reference, 800, 0, 0, 800, 600);
     const std::vector<std::vector<std::string>> cases = {{}, {"fullscreen"}};
     for (const std::vector<std::string>& args : cases) {
         const std::string name = args.empty() ? "no argument" : args[0];
-        Program program(args);
+        Program program(args, {kBars});
         const Window screen = findFullScreen(kStartSeconds);
         ASSERT_NE(screen, 0u) << name << ": a window over the whole screen";
-        EXPECT_NE(findChild(screen, 800, 600, kStartSeconds), 0u)
-            << name << ": showing the 800 x 600 display";
         EXPECT_EQ(countTitled("Velmora"), 0) << name << ": no caption in full screen";
         EXPECT_EQ(countTitled("Error"), 0) << name << ": no notice";
-        ASSERT_TRUE(waitUntil(kStartSeconds, keyboardGrabbed)) << name << ": keyboard taken";
+        int width = 0, height = 0;
+        const std::vector<Rgb> seen = restingPicture(wholeScreen(), width, height);
+        ASSERT_FALSE(seen.empty()) << name << ": the picture comes to rest";
+        const View view(width, height);
+        const int difference = largestDifference(
+            regionMeans(seen, width, view.left, view.top, view.length(800), view.length(600)),
+            expected);
+        EXPECT_LE(difference, kScaledPictureTolerance)
+            << name << ": the window's picture scaled " << view.scale << " times fills the "
+            << width << " x " << height << " screen";
+        if (args.empty())
+            savePng(wholeScreen(), "program-fullscreen.png");
+        ASSERT_TRUE(readyForKeys(screen, kStartSeconds)) << name << ": keys reach it";
         pressKey(screen, XK_Escape);
         expectQuitWithZero(program, "Escape in full screen");
     }
@@ -107,7 +214,7 @@ TEST(Program, WrongArgumentShowsTheNoticeOnceThenRunsFullScreen) {
         const Window screen = findFullScreen(kStartSeconds);
         ASSERT_NE(screen, 0u) << "'" << arg << "': full screen after the notice";
         EXPECT_EQ(countTitled("Error"), 0) << "'" << arg << "': the notice is shown once";
-        ASSERT_TRUE(waitUntil(kStartSeconds, keyboardGrabbed)) << "'" << arg << "': keyboard taken";
+        ASSERT_TRUE(readyForKeys(screen, kStartSeconds)) << "'" << arg << "': keys reach it";
         pressKey(screen, XK_Escape);
         expectQuitWithZero(program, "Escape after the notice");
     }
@@ -282,59 +389,126 @@ std::vector<Rgb> settledPicture(Window window, double seconds) {
     return {};
 }
 
-// Holds the button at the middle of the window until the white share of the annulus from inner
-// to outer pixels around the pointer passes above, up to kChangeSeconds; saves the picture as png
+// Where the tests put the pointer, in picture pixels: away from the middle, so that a picture
+// placed or scaled wrongly would show the ring and the forces elsewhere.
+const double kPointerX = 280;
+const double kPointerY = 220;
+// The whole picture is drawn 3 pixels higher than the pointer's place.
+const double kFrameShift = -3;
+
+// The program as the tests drive it: the window that takes the input, the one whose pixels
+// show the picture (the whole screen in full screen), and where the picture lies in it.
+struct Shown {
+    Window input = 0;
+    Window looked = 0;
+    int width = 0, height = 0;
+};
+
+// Holds the button with the pointer at kPointer until the white share of the annulus from inner
+// to outer picture pixels around it passes above, up to kChangeSeconds; saves the picture as png
 // and returns the share last seen.
-double whiteShareWhileHeld(Window window, unsigned button, int inner, int outer, double above,
-                           const char* png) {
-    movePointer(window, 400, 300);
-    pressButton(window, button, true);
+double whiteShareWhileHeld(const Shown& shown, unsigned button, int inner, int outer, double above,
+                           const std::string& png) {
+    const View view(shown.width, shown.height);
+    movePointer(shown.input, view.x(kPointerX), view.y(kPointerY));
+    pressButton(shown.input, button, true);
     double share = 0;
     waitUntil(kChangeSeconds, [&] {
         int width = 0, height = 0;
-        const std::vector<Rgb> seen = grab(window, width, height);
-        share = seen.size() == 800u * 600 ? whiteShare(seen, 800, 400, 297, inner, outer) : 0;
+        const std::vector<Rgb> seen = grab(shown.looked, width, height);
+        share = seen.size() == static_cast<size_t>(shown.width) * shown.height
+                    ? whiteShare(seen, width, view.x(kPointerX), view.y(kPointerY + kFrameShift),
+                                 view.length(inner), view.length(outer))
+                    : 0;
         return share > above;
     });
-    savePng(window, png);
-    pressButton(window, button, false);
+    savePng(shown.looked, png);
+    pressButton(shown.input, button, false);
     return share;
 }
 
-// Presses Enter and waits, up to kChangeSeconds, for the dots to glide home and the ring to fade.
-bool enterBringsBack(Window window, const std::vector<Rgb>& home) {
-    pressKey(window, XK_Return);
+// Whether the red pixels (the ring) number at least 20 and have their centre within 3 pixels of
+// (x, y), waiting up to kChangeSeconds; the centre last seen in ringX and ringY (left as they
+// are while no ring shows).
+bool ringCentredAt(Window window, int x, int y, double& ringX, double& ringY) {
     return waitUntil(kChangeSeconds, [&] {
         int width = 0, height = 0;
-        return samePicture(grab(window, width, height), home);
+        const std::vector<Rgb> seen = grab(window, width, height);
+        double sumX = 0, sumY = 0;
+        int red = 0;
+        for (size_t i = 0; i < seen.size(); ++i)
+            if (seen[i].r > seen[i].g + 60) {
+                sumX += static_cast<double>(i % static_cast<size_t>(width));
+                sumY += static_cast<double>(i / static_cast<size_t>(width));
+                ++red;
+            }
+        if (red < 20)
+            return false;
+        ringX = sumX / red;
+        ringY = sumY / red;
+        return std::abs(ringX - x) <= 3 && std::abs(ringY - y) <= 3;
     });
 }
 
+// Presses Enter and waits, up to kChangeSeconds, for the dots to glide home and the ring to fade.
+bool enterBringsBack(const Shown& shown, const std::vector<Rgb>& home) {
+    pressKey(shown.input, XK_Return);
+    return waitUntil(kChangeSeconds, [&] {
+        int width = 0, height = 0;
+        return samePicture(grab(shown.looked, width, height), home);
+    });
+}
+
+// In a window and in full screen (on the tests' 1024 x 768 screen, the picture scaled 1.28
+// times), the ring is drawn under the pointer and the buttons pull and push the dots there.
 TEST(Program, MouseDragsMoveTheDotsAndEnterBringsTheHomePictureBack) {
-    // A uniform source keeps the home picture the same from frame to frame.
-    Program program({"window"}, {"VELMORA_VIDEO_SOURCE=videotestsrc pattern=black"});
-    const Window window = findTitled("Velmora", kStartSeconds);
-    ASSERT_NE(window, 0u);
-    const std::vector<Rgb> home = settledPicture(window, kChangeSeconds);
-    ASSERT_EQ(home.size(), 800u * 600) << "the picture comes to rest with the ring faded out";
-    const int width = 800;
-    const double homeCore = whiteShare(home, width, 400, 297, 0, 40);
-    const double homeRim = whiteShare(home, width, 400, 297, 70, 130);
+    for (const std::string mode : {"window", "fullscreen"}) {
+        // A uniform source keeps the home picture the same from frame to frame.
+        Program program({mode}, {"VELMORA_VIDEO_SOURCE=videotestsrc pattern=black"});
+        Shown shown;
+        if (mode == "window") {
+            shown.input = shown.looked = findTitled("Velmora", kStartSeconds);
+        } else {
+            shown.input = findFullScreen(kStartSeconds);
+            shown.looked = wholeScreen();
+            ASSERT_TRUE(readyForKeys(shown.input, kStartSeconds)) << "keys reach it";
+        }
+        ASSERT_NE(shown.input, 0u) << mode;
+        const std::vector<Rgb> home = settledPicture(shown.looked, kChangeSeconds);
+        grab(shown.looked, shown.width, shown.height);
+        ASSERT_EQ(home.size(), static_cast<size_t>(shown.width) * shown.height)
+            << mode << ": the picture comes to rest with the ring faded out";
+        const View view(shown.width, shown.height);
+        const int cx = view.x(kPointerX), cy = view.y(kPointerY + kFrameShift);
+        const double homeCore = whiteShare(home, shown.width, cx, cy, 0, view.length(40));
+        const double homeRim =
+            whiteShare(home, shown.width, cx, cy, view.length(70), view.length(130));
 
-    // The pulled dots swing through the pointer, so the ring around it is where the gathering
-    // shows for certain: the dots there have left gaps behind.
-    EXPECT_GT(whiteShareWhileHeld(window, 1, 70, 130, homeRim + 0.02, "program-pulled.png"),
-              homeRim + 0.02)
-        << "the left button gathers the dots around the pointer";
-    EXPECT_TRUE(enterBringsBack(window, home)) << "Enter restores the home picture";
+        movePointer(shown.input, view.x(kPointerX) + 9, view.y(kPointerY));
+        pause(0.1);
+        movePointer(shown.input, view.x(kPointerX), view.y(kPointerY));
+        double ringX = -1, ringY = -1;
+        EXPECT_TRUE(ringCentredAt(shown.looked, cx, cy, ringX, ringY))
+            << mode << ": the ring is drawn under the pointer at (" << cx << ", " << cy
+            << "), not at (" << ringX << ", " << ringY << ")";
 
-    EXPECT_GT(whiteShareWhileHeld(window, 3, 0, 40, homeCore + 0.3, "program-pushed.png"),
-              homeCore + 0.3)
-        << "the right button clears the dots away from the pointer";
-    EXPECT_TRUE(enterBringsBack(window, home)) << "Enter restores the home picture";
+        // The pulled dots swing through the pointer, so the ring around it is where the
+        // gathering shows for certain: the dots there have left gaps behind.
+        EXPECT_GT(whiteShareWhileHeld(shown, 1, 70, 130, homeRim + 0.02,
+                                      "program-pulled-" + mode + ".png"),
+                  homeRim + 0.02)
+            << mode << ": the left button gathers the dots around the pointer";
+        EXPECT_TRUE(enterBringsBack(shown, home)) << mode << ": Enter restores the picture";
 
-    pressKey(window, XK_Escape);
-    expectQuitWithZero(program, "Escape");
+        EXPECT_GT(
+            whiteShareWhileHeld(shown, 3, 0, 40, homeCore + 0.3, "program-pushed-" + mode + ".png"),
+            homeCore + 0.3)
+            << mode << ": the right button clears the dots away from the pointer";
+        EXPECT_TRUE(enterBringsBack(shown, home)) << mode << ": Enter restores the picture";
+
+        pressKey(shown.input, XK_Escape);
+        expectQuitWithZero(program, "Escape");
+    }
 }
 
 } // namespace
