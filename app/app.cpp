@@ -2,6 +2,7 @@
 
 #include "app/frame_pacing.h"
 #include "app/input.h"
+#include "app/picture.h"
 #include "app/scene_state.h"
 #include "camera/camera_grid.h"
 #include "dots/dot.h"
@@ -11,6 +12,7 @@
 #include "draw/render.h"
 #include "draw/view.h"
 #include "platform/message_box.h"
+#include "platform/picture_file.h"
 #include "platform/stop_signals.h"
 
 #include <SDL.h>
@@ -32,6 +34,8 @@ const int32_t kCaptureWidth = 160;
 const int32_t kCaptureHeight = 120;
 const int kDiscSegments = 18;
 const int kRingSegments = 30;
+// At the end, pictures still being written get this long to reach the disk.
+const double kPictureFinishSeconds = 5;
 
 const char kWrongArgument[] =
     "First parameter was not either lowercase 'fullscreen' or 'window' (no quotes), ignored.";
@@ -103,6 +107,7 @@ void startApp(int argc, char** argv) {
     setupView(scene.width, scene.height);
     buildDiscList(kDiscSegments);
     buildRingList(kRingSegments);
+    startPictureTaking();
 
     scene.camera = new CameraGrid(kCaptureWidth, kCaptureHeight, scene.cols, scene.rows);
     // The red ring drawn at the pointer takes the system pointer's place.
@@ -142,8 +147,12 @@ void runFramePass() {
     advanceScene();
     // The ring fades by the passes counted since the last mouse input.
     countIdleFrame();
-    // Every dot samples its cells; the frame is drawn and shown.
-    renderFrame();
+    // Every dot samples its cells and is drawn; nothing is shown yet.
+    drawDots();
+    // A picture asked for with S is read back now: the dots alone, without the ring or flash.
+    takePictureIfAsked();
+    // The pointer ring and the flash over the dots; the frame is shown.
+    finishFrame();
 }
 
 void advanceScene() {
@@ -162,6 +171,8 @@ void countIdleFrame() {
 }
 
 void quitApp(int status) {
+    // A picture the user took just before quitting is still kept.
+    finishPictureFiles(kPictureFinishSeconds);
     SDL_Quit();
     std::exit(status);
 }
