@@ -36,14 +36,16 @@ struct SceneState {
     unsigned ringList = 0; // unit ring of 30 segments
 
     // Interaction, written by the input handling.
-    int32_t mouseX = 0;        // pointer position in pixels from the left
-    int32_t mouseY = 0;        // pointer position in pixels from the top
-    bool leftDown = false;     // left button held: pull the dots
-    bool rightDown = false;    // right button held: push the dots
-    bool shiftDown = false;    // either Shift held: force times 500
-    bool colorMode = true;     // colour discs when true, halftone discs when false
-    float ringAlpha = 0;       // smoothed ring opacity, 100 = opaque; may overshoot, never below 0
-    int32_t idleFrames = 0;    // frame-loop passes since the last mouse event, saturating
+    int32_t mouseX = 0;     // pointer position in pixels from the left
+    int32_t mouseY = 0;     // pointer position in pixels from the top
+    bool leftDown = false;  // left button held: pull the dots
+    bool rightDown = false; // right button held: push the dots
+    bool shiftDown = false; // either Shift held: force times 500
+    bool colorMode = true;  // colour discs when true, halftone discs when false
+    float ringAlpha = 0;    // smoothed ring opacity, 100 = opaque; may overshoot, never below 0
+    int32_t idleFrames = 0; // frame-loop passes since the last mouse event, saturating
+
+    // Pictures the user keeps: asked for by the input handling, taken in the frame pass.
     int32_t picturesAsked = 0; // S presses not yet taken as pictures; one is taken a pass
     int32_t flashPasses = 0;   // passes left of the flash after a picture was taken, 12..0
 
