@@ -204,7 +204,8 @@ TEST(Program, HelpAndVersionAnswerOnStandardOutputWithoutOpeningAnything) {
         }
         EXPECT_EQ(outcome.stdoutText.rfind("Usage: velmora [fullscreen | window]\n", 0), 0u)
             << arg << ": " << outcome.stdoutText;
-        for (const char* topic : {"--version", "Escape", "Space", "Shift", "VELMORA_VIDEO_SOURCE"})
+        for (const char* topic :
+             {"--version", "Escape", "Space", "Shift", "PNG", "VELMORA_VIDEO_SOURCE"})
             EXPECT_NE(outcome.stdoutText.find(topic), std::string::npos) << arg << ": " << topic;
     }
 }
