@@ -303,6 +303,54 @@ void renderFrameHalftone(benchmark::State& state) {
 }
 BENCHMARK(renderFrameHalftone)->Unit(benchmark::kMillisecond)->Apply(reportFastest);
 
+// The colour scene of renderInMode, and a buffer for the picture the user keeps; false (after
+// skipping the benchmark) without a display.
+bool preparePicture(benchmark::State& state, std::vector<uint8_t>& pixels, int& width,
+                    int& height) {
+    if (!openWindow()) {
+        state.SkipWithError("no display: run under Xvfb (scripts/bench.sh)");
+        return false;
+    }
+    startScene();
+    reduceRandomFrame(camera());
+    scene.colorMode = true;
+    scene.idleFrames = 1;
+    pictureSize(width, height);
+    pixels.assign(static_cast<size_t>(width) * height * 4, 0);
+    return true;
+}
+
+// A colour frame in which the user keeps the picture, as the program takes it: the dots, one
+// read-back of the view before the ring, then the ring and the swap. Less renderFrameColour,
+// the read-back's cost.
+void renderFrameWithPicture(benchmark::State& state) {
+    std::vector<uint8_t> pixels;
+    int width = 0, height = 0;
+    if (!preparePicture(state, pixels, width, height))
+        return;
+    for (auto _ : state) {
+        drawDots();
+        readBackPicture(pixels.data(), width, height);
+        finishFrame();
+    }
+}
+BENCHMARK(renderFrameWithPicture)->Unit(benchmark::kMillisecond)->Apply(reportFastest);
+
+// The other way to the same picture: the whole frame drawn and shown, then the dots drawn a second
+// time, without the ring, and read back.
+void renderFrameThenPictureDrawnAgain(benchmark::State& state) {
+    std::vector<uint8_t> pixels;
+    int width = 0, height = 0;
+    if (!preparePicture(state, pixels, width, height))
+        return;
+    for (auto _ : state) {
+        renderFrame();
+        drawDots();
+        readBackPicture(pixels.data(), width, height);
+    }
+}
+BENCHMARK(renderFrameThenPictureDrawnAgain)->Unit(benchmark::kMillisecond)->Apply(reportFastest);
+
 } // namespace
 
 int main(int argc, char** argv) {
