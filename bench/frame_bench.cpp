@@ -336,6 +336,19 @@ void renderFrameWithPicture(benchmark::State& state) {
 }
 BENCHMARK(renderFrameWithPicture)->Unit(benchmark::kMillisecond)->Apply(reportFastest);
 
+// The read-back alone, of a frame already drawn: what OpenGL takes to hand over the pixels.
+void pictureReadBack(benchmark::State& state) {
+    std::vector<uint8_t> pixels;
+    int width = 0, height = 0;
+    if (!preparePicture(state, pixels, width, height))
+        return;
+    drawDots();
+    for (auto _ : state)
+        readBackPicture(pixels.data(), width, height);
+    finishFrame();
+}
+BENCHMARK(pictureReadBack)->Unit(benchmark::kMillisecond)->Apply(reportFastest);
+
 // The other way to the same picture: the whole frame drawn and shown, then the dots drawn a second
 // time, without the ring, and read back.
 void renderFrameThenPictureDrawnAgain(benchmark::State& state) {
