@@ -278,16 +278,24 @@ void emptyFrame(benchmark::State& state) {
 }
 BENCHMARK(emptyFrame)->Unit(benchmark::kMillisecond)->Apply(reportFastest);
 
-void renderInMode(benchmark::State& state, bool colorMode) {
+// The drawing benchmarks' scene, in colour or halftone mode; false, the benchmark skipped,
+// without a display.
+bool prepareDrawing(benchmark::State& state, bool colorMode) {
     if (!openWindow()) {
         state.SkipWithError("no display: run under Xvfb (scripts/bench.sh)");
-        return;
+        return false;
     }
     startScene();
     // Earlier benchmarks copied the live source's frames, mostly black; draw random cells.
     reduceRandomFrame(camera());
     scene.colorMode = colorMode;
     scene.idleFrames = 1;
+    return true;
+}
+
+void renderInMode(benchmark::State& state, bool colorMode) {
+    if (!prepareDrawing(state, colorMode))
+        return;
     for (auto _ : state)
         renderFrame();
     scene.colorMode = true;
@@ -303,64 +311,51 @@ void renderFrameHalftone(benchmark::State& state) {
 }
 BENCHMARK(renderFrameHalftone)->Unit(benchmark::kMillisecond)->Apply(reportFastest);
 
-// The colour scene of renderInMode, and a buffer for the picture the user keeps; false (after
-// skipping the benchmark) without a display.
-bool preparePicture(benchmark::State& state, std::vector<uint8_t>& pixels, int& width,
-                    int& height) {
-    if (!openWindow()) {
-        state.SkipWithError("no display: run under Xvfb (scripts/bench.sh)");
-        return false;
-    }
-    startScene();
-    reduceRandomFrame(camera());
-    scene.colorMode = true;
-    scene.idleFrames = 1;
-    pictureSize(width, height);
-    pixels.assign(static_cast<size_t>(width) * height * 4, 0);
-    return true;
+// A buffer for the picture the user keeps, of the view's size.
+struct Picture {
+    std::vector<uint8_t> pixels;
+    int width = 0, height = 0; // pixels
+    void readBack() { readBackPicture(pixels.data(), width, height); }
+};
+
+// Times pass, given the picture's buffer, in colour mode with a frame of dots already drawn.
+void timePicturePass(benchmark::State& state, void (*pass)(Picture&)) {
+    if (!prepareDrawing(state, true))
+        return;
+    Picture picture;
+    pictureSize(picture.width, picture.height);
+    picture.pixels.assign(static_cast<size_t>(picture.width) * picture.height * 4, 0);
+    drawDots();
+    for (auto _ : state)
+        pass(picture);
 }
+
+// The read-back alone, of a frame already drawn: what OpenGL takes to hand over the pixels.
+void pictureReadBack(benchmark::State& state) {
+    timePicturePass(state, [](Picture& picture) { picture.readBack(); });
+}
+BENCHMARK(pictureReadBack)->Unit(benchmark::kMillisecond)->Apply(reportFastest);
 
 // A colour frame in which the user keeps the picture, as the program takes it: the dots, one
 // read-back of the view before the ring, then the ring and the swap. Less renderFrameColour,
 // the read-back's cost.
 void renderFrameWithPicture(benchmark::State& state) {
-    std::vector<uint8_t> pixels;
-    int width = 0, height = 0;
-    if (!preparePicture(state, pixels, width, height))
-        return;
-    for (auto _ : state) {
+    timePicturePass(state, [](Picture& picture) {
         drawDots();
-        readBackPicture(pixels.data(), width, height);
+        picture.readBack();
         finishFrame();
-    }
+    });
 }
 BENCHMARK(renderFrameWithPicture)->Unit(benchmark::kMillisecond)->Apply(reportFastest);
-
-// The read-back alone, of a frame already drawn: what OpenGL takes to hand over the pixels.
-void pictureReadBack(benchmark::State& state) {
-    std::vector<uint8_t> pixels;
-    int width = 0, height = 0;
-    if (!preparePicture(state, pixels, width, height))
-        return;
-    drawDots();
-    for (auto _ : state)
-        readBackPicture(pixels.data(), width, height);
-    finishFrame();
-}
-BENCHMARK(pictureReadBack)->Unit(benchmark::kMillisecond)->Apply(reportFastest);
 
 // The other way to the same picture: the whole frame drawn and shown, then the dots drawn a second
 // time, without the ring, and read back.
 void renderFrameThenPictureDrawnAgain(benchmark::State& state) {
-    std::vector<uint8_t> pixels;
-    int width = 0, height = 0;
-    if (!preparePicture(state, pixels, width, height))
-        return;
-    for (auto _ : state) {
+    timePicturePass(state, [](Picture& picture) {
         renderFrame();
         drawDots();
-        readBackPicture(pixels.data(), width, height);
-    }
+        picture.readBack();
+    });
 }
 BENCHMARK(renderFrameThenPictureDrawnAgain)->Unit(benchmark::kMillisecond)->Apply(reportFastest);
 
