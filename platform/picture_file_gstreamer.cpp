@@ -1,9 +1,9 @@
 #include "platform/picture_file.h"
 
+#include "platform/picture_encoder_gstreamer.h"
 #include "platform/picture_folder.h"
 
 #include <gst/gst.h>
-#include <gst/video/video.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -19,14 +19,13 @@ namespace {
 
 // Pictures that may wait to be written at once; a press past them is refused.
 const int kBuffers = 3;
-const GstClockTime kEncodeTimeout = 5 * GST_SECOND;
 const int kBytesPerPixel = 4;
 
 enum class BufferState {
-    free,    // ready to be claimed
-    claimed, // being filled in a frame pass
-    waiting, // handed over, not yet taken up by the writer
-    writing, // being encoded and written
+    free,     // ready to be claimed
+    claimed,  // being filled in a frame pass
+    waiting,  // handed over, not yet taken up by the writer
+    encoding, // in the encoder, until GStreamer lets go of it
 };
 
 struct PictureBuffer {
@@ -39,18 +38,18 @@ struct PictureBuffer {
 struct PictureWriter {
     std::mutex lock;
     std::condition_variable handedOver; // a buffer waits to be written
-    std::condition_variable written;    // a buffer was written and is free again
+    std::condition_variable written;    // a picture was written, or could not be
     PictureBuffer buffers[kBuffers];
-    uint64_t count = 0;                // buffers handed over so far
-    int readWidth = 0, readHeight = 0; // pixels as read back
-    int pngWidth = 0, pngHeight = 0;   // pixels of the PNG
+    uint64_t count = 0;     // buffers handed over so far
+    int unfinished = 0;     // pictures handed over and not yet written or given up
+    PictureEncoder encoder; // the writer thread's alone
 };
 
 // Made once at start-up and never released, so that the writer thread may outlive main.
 PictureWriter* writer = nullptr;
 
-size_t pictureBytes(const PictureWriter& w) {
-    return static_cast<size_t>(w.readWidth) * w.readHeight * kBytesPerPixel;
+size_t pictureBytes(const PictureEncoder& e) {
+    return static_cast<size_t>(e.readWidth) * e.readHeight * kBytesPerPixel;
 }
 
 // OpenGL reads the bottom row first; a picture file starts at the top.
@@ -66,52 +65,45 @@ void flipRows(uint8_t* pixels, int width, int height, std::vector<uint8_t>& row)
     }
 }
 
-// The picture as a PNG made by GStreamer's encoder (pngenc), scaled to the PNG's size; null with
-// error set when it cannot be made.
-GstSample* encodePng(const PictureWriter& w, uint8_t* pixels, GError** error) {
-    GstCaps* from = gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "BGRx", "width",
-                                        G_TYPE_INT, w.readWidth, "height", G_TYPE_INT, w.readHeight,
-                                        "framerate", GST_TYPE_FRACTION, 0, 1, nullptr);
-    GstCaps* to = gst_caps_new_simple("image/png", "width", G_TYPE_INT, w.pngWidth, "height",
-                                      G_TYPE_INT, w.pngHeight, nullptr);
-    const size_t size = pictureBytes(w);
-    GstBuffer* buffer = gst_buffer_new_wrapped_full(GST_MEMORY_FLAG_READONLY, pixels, size, 0, size,
-                                                    nullptr, nullptr);
-    GstSample* raw = gst_sample_new(buffer, from, nullptr, nullptr);
-    GstSample* png = gst_video_convert_sample(raw, to, kEncodeTimeout, error);
-    gst_sample_unref(raw);
-    gst_buffer_unref(buffer);
-    gst_caps_unref(to);
-    gst_caps_unref(from);
-    return png;
+// Called by GStreamer, on whichever thread, when it no longer needs a buffer's pixels.
+void releaseBuffer(void* data) {
+    std::lock_guard<std::mutex> hold(writer->lock);
+    static_cast<PictureBuffer*>(data)->state = BufferState::free;
 }
 
-// Encodes one picture and writes it to the pictures folder, then says where, or why not.
-void writeOne(const PictureWriter& w, PictureBuffer& picture, std::vector<uint8_t>& row) {
-    flipRows(picture.pixels, w.readWidth, w.readHeight, row);
-    GError* error = nullptr;
-    GstSample* png = encodePng(w, picture.pixels, &error);
-    GstBuffer* encoded = png ? gst_sample_get_buffer(png) : nullptr;
-    GstMapInfo map{};
-    std::string path, failure = "velmora: cannot save a picture: the PNG encoder failed";
-    if (error)
-        failure = std::string("velmora: cannot save a picture: ") + error->message;
+// Writes an encoded picture to the pictures folder, then says where, or why not.
+void savePng(GstSample* png, std::time_t when) {
     std::tm taken{};
-    localtime_r(&picture.taken, &taken);
-    const bool saved = encoded && gst_buffer_map(encoded, &map, GST_MAP_READ) &&
-                       savePictureBytes(picturesFolder(), taken, map.data, map.size, path, failure);
-    if (map.data)
-        gst_buffer_unmap(encoded, &map);
-    if (png)
-        gst_sample_unref(png);
-    if (error)
-        g_error_free(error);
+    localtime_r(&when, &taken);
+    GstBuffer* encoded = gst_sample_get_buffer(png);
+    GstMapInfo map{};
+    if (!encoded || !gst_buffer_map(encoded, &map, GST_MAP_READ)) {
+        std::fprintf(stderr, "velmora: cannot save a picture: the PNG encoder gave none\n");
+        return;
+    }
+    std::string path, failure;
+    const bool saved = savePictureBytes(picturesFolder(), taken, map.data, map.size, path, failure);
+    gst_buffer_unmap(encoded, &map);
     if (saved) {
         std::printf("velmora: saved %s\n", path.c_str());
         std::fflush(stdout);
     } else {
         std::fprintf(stderr, "%s\n", failure.c_str());
     }
+}
+
+// Encodes one picture and saves it.
+void writeOne(PictureEncoder& encoder, PictureBuffer& picture, std::vector<uint8_t>& row) {
+    const std::time_t taken = picture.taken; // the buffer may be claimed again once encoded
+    flipRows(picture.pixels, encoder.readWidth, encoder.readHeight, row);
+    std::string failure;
+    GstSample* png = encodePng(encoder, picture.pixels, releaseBuffer, &picture, failure);
+    if (!png) {
+        std::fprintf(stderr, "velmora: cannot save a picture: %s\n", failure.c_str());
+        return;
+    }
+    savePng(png, taken);
+    gst_sample_unref(png);
 }
 
 // The buffer handed over first of those that wait, or null.
@@ -131,20 +123,13 @@ void writePictures(PictureWriter* w) {
         {
             std::unique_lock<std::mutex> hold(w->lock);
             w->handedOver.wait(hold, [&] { return (picture = nextWaiting(*w)) != nullptr; });
-            picture->state = BufferState::writing;
+            picture->state = BufferState::encoding;
         }
-        writeOne(*w, *picture, row);
+        writeOne(w->encoder, *picture, row);
         std::lock_guard<std::mutex> hold(w->lock);
-        picture->state = BufferState::free;
+        --w->unfinished;
         w->written.notify_all();
     }
-}
-
-bool busy(const PictureWriter& w) {
-    for (const PictureBuffer& b : w.buffers)
-        if (b.state == BufferState::waiting || b.state == BufferState::writing)
-            return true;
-    return false;
 }
 
 } // namespace
@@ -158,12 +143,12 @@ void startPictureFiles(int readWidth, int readHeight, int pngWidth, int pngHeigh
         return;
     }
     writer = new PictureWriter;
-    writer->readWidth = readWidth;
-    writer->readHeight = readHeight;
-    writer->pngWidth = pngWidth;
-    writer->pngHeight = pngHeight;
+    writer->encoder.readWidth = readWidth;
+    writer->encoder.readHeight = readHeight;
+    writer->encoder.pngWidth = pngWidth;
+    writer->encoder.pngHeight = pngHeight;
     for (PictureBuffer& b : writer->buffers)
-        b.pixels = new uint8_t[pictureBytes(*writer)];
+        b.pixels = new uint8_t[pictureBytes(writer->encoder)];
     std::thread(writePictures, writer).detach();
 }
 
@@ -190,6 +175,7 @@ void writePictureFile(uint8_t* pixels) {
             b.taken = std::time(nullptr);
             b.order = ++writer->count;
             b.state = BufferState::waiting;
+            ++writer->unfinished;
             writer->handedOver.notify_one();
         }
     }
@@ -200,5 +186,5 @@ void finishPictureFiles(double seconds) {
         return;
     std::unique_lock<std::mutex> hold(writer->lock);
     writer->written.wait_for(hold, std::chrono::duration<double>(seconds),
-                             [] { return !busy(*writer); });
+                             [] { return writer->unfinished == 0; });
 }
