@@ -311,6 +311,18 @@ void renderFrameHalftone(benchmark::State& state) {
 }
 BENCHMARK(renderFrameHalftone)->Unit(benchmark::kMillisecond)->Apply(reportFastest);
 
+// A colour frame with the flash of a picture just taken over it, at its brightest.
+void renderFrameWithFlash(benchmark::State& state) {
+    if (!prepareDrawing(state, true))
+        return;
+    for (auto _ : state) {
+        startFlash();
+        renderFrame();
+    }
+    scene.flashPasses = 0;
+}
+BENCHMARK(renderFrameWithFlash)->Unit(benchmark::kMillisecond)->Apply(reportFastest);
+
 // A buffer for the picture the user keeps, of the view's size.
 struct Picture {
     std::vector<uint8_t> pixels;
