@@ -6,6 +6,7 @@
 
 #include <gst/gst.h>
 
+#include <cstdint>
 #include <string>
 
 struct PictureEncoder {
