@@ -171,7 +171,11 @@ void countIdleFrame() {
 }
 
 void quitApp(int status) {
-    // A picture the user took just before quitting is still kept.
+    // A picture the user took just before quitting is still kept; S pressed in the very pass
+    // that quits has no frame left to be taken from, which is said.
+    if (scene.picturesAsked > 0)
+        std::fprintf(stderr, "velmora: quitting before %d more picture(s) could be taken\n",
+                     scene.picturesAsked);
     finishPictureFiles(kPictureFinishSeconds);
     SDL_Quit();
     std::exit(status);
