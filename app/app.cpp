@@ -2,6 +2,7 @@
 
 #include "app/frame_pacing.h"
 #include "app/input.h"
+#include "app/picture.h"
 #include "app/scene_state.h"
 #include "camera/camera_grid.h"
 #include "dots/dot.h"
@@ -11,6 +12,7 @@
 #include "draw/render.h"
 #include "draw/view.h"
 #include "platform/message_box.h"
+#include "platform/picture_file.h"
 #include "platform/stop_signals.h"
 
 #include <SDL.h>
@@ -34,6 +36,8 @@ const int kDiscSegments = 18;
 const int kRingSegments = 30;
 const int kPointerSide = 8;                                // pixels, a multiple of 8
 const int kPointerBytes = kPointerSide * kPointerSide / 8; // one bit a pixel
+// At the end, pictures still being written get this long to reach the disk.
+const double kPictureFinishSeconds = 5;
 
 const char kWrongArgument[] =
     "First parameter was not either lowercase 'fullscreen' or 'window' (no quotes), ignored.";
@@ -148,6 +152,7 @@ void startApp(int argc, char** argv) {
 
     buildDiscList(kDiscSegments);
     buildRingList(kRingSegments);
+    startPictureTaking();
 
     scene.camera = new CameraGrid(kCaptureWidth, kCaptureHeight, scene.cols, scene.rows);
     hidePointer();
@@ -197,8 +202,12 @@ void runFramePass() {
     advanceScene();
     // The ring fades by the passes counted since the last mouse input.
     countIdleFrame();
-    // Every dot samples its cells; the frame is drawn and shown.
-    renderFrame();
+    // Every dot samples its cells and is drawn; nothing is shown yet.
+    drawDots();
+    // A picture asked for with S is read back now: the dots alone, without the ring or flash.
+    takePictureIfAsked();
+    // The pointer ring and the flash over the dots; the frame is shown.
+    finishFrame();
 }
 
 void advanceScene() {
@@ -217,6 +226,12 @@ void countIdleFrame() {
 }
 
 void quitApp(int status) {
+    // A picture the user took just before quitting is still kept; S pressed in the very pass
+    // that quits has no frame left to be taken from, which is said.
+    if (scene.picturesAsked > 0)
+        std::fprintf(stderr, "velmora: quitting before %d more picture(s) could be taken\n",
+                     scene.picturesAsked);
+    finishPictureFiles(kPictureFinishSeconds);
     SDL_Quit();
     std::exit(status);
 }

@@ -31,7 +31,8 @@ void buildHomeLattice(ColorTriple** cellColors, int32_t* cellLuminance);
 // ("window"); any other first argument gets the notice box and leaves state.fullscreen as it is.
 void chooseDisplayMode(SceneState& state, int argc, char** argv);
 
-// One pass of the frame loop: input, camera, motion or glide, idle count, drawing.
+// One pass of the frame loop: input, camera, motion or glide, idle count, the dots, the picture
+// asked for with S, the ring and flash.
 void runFramePass();
 
 // The pass's motion: a glide step while the dots glide home, otherwise the pointer's forces
@@ -41,6 +42,6 @@ void advanceScene();
 // One more pass counted in scene.idleFrames since the last mouse input, saturating.
 void countIdleFrame();
 
-// Shuts SDL's video layer down and ends the process with the given status. Called with 1 on a
-// start-up failure and with 0 when the user quits.
+// Waits for pictures still being written, shuts SDL's video layer down and ends the process with
+// the given status. Called with 1 on a start-up failure and with 0 when the user quits.
 [[noreturn]] void quitApp(int status);

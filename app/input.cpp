@@ -95,6 +95,9 @@ void onKeyDown(const SDL_keysym& key) {
     case SDLK_SPACE:
         scene.colorMode = !scene.colorMode;
         break;
+    case SDLK_s: // with or without Shift or Ctrl: the key's code is the same
+        ++scene.picturesAsked;
+        break;
     case SDLK_RSHIFT:
     case SDLK_LSHIFT:
         scene.shiftDown = true;

@@ -30,6 +30,7 @@ const char kUsage[] =
     "  Shift, held           make the pull or push 500 times stronger\n"
     "  Enter                 glide every dot home\n"
     "  Space                 switch between colour dots and halftone discs\n"
+    "  S                     save the picture as a PNG in the pictures folder\n"
     "  Escape                quit\n"
     "\n"
     "Environment:\n"

@@ -55,6 +55,10 @@ struct SceneState {
     float ringAlpha = 0;    // smoothed ring opacity, 100 = opaque; may overshoot, never below 0
     int32_t idleFrames = 0; // frame-loop passes since the last mouse event, saturating
 
+    // Pictures the user keeps: asked for by the input handling, taken in the frame pass.
+    int32_t picturesAsked = 0; // S presses not yet taken as pictures; one is taken a pass
+    int32_t flashPasses = 0;   // passes left of the flash after a picture was taken, 12..0
+
     // Return-home glide.
     bool homing = false;     // true while the glide runs
     int32_t homingFrame = 0; // glide frames so far, 1..20

@@ -279,16 +279,24 @@ void emptyFrame(benchmark::State& state) {
 }
 BENCHMARK(emptyFrame)->Unit(benchmark::kMillisecond)->Apply(reportFastest);
 
-void renderInMode(benchmark::State& state, bool colorMode) {
+// The drawing benchmarks' scene, in colour or halftone mode; false, the benchmark skipped,
+// without a display.
+bool prepareDrawing(benchmark::State& state, bool colorMode) {
     if (!openWindow()) {
         state.SkipWithError("no display: run under Xvfb (scripts/bench.sh)");
-        return;
+        return false;
     }
     startScene();
     // Earlier benchmarks copied the live source's frames, mostly black; draw random cells.
     reduceRandomFrame(camera());
     scene.colorMode = colorMode;
     scene.idleFrames = 1;
+    return true;
+}
+
+void renderInMode(benchmark::State& state, bool colorMode) {
+    if (!prepareDrawing(state, colorMode))
+        return;
     for (auto _ : state)
         renderFrame();
     scene.colorMode = true;
@@ -303,6 +311,66 @@ void renderFrameHalftone(benchmark::State& state) {
     renderInMode(state, false);
 }
 BENCHMARK(renderFrameHalftone)->Unit(benchmark::kMillisecond)->Apply(reportFastest);
+
+// A colour frame with the flash of a picture just taken over it, at its brightest.
+void renderFrameWithFlash(benchmark::State& state) {
+    if (!prepareDrawing(state, true))
+        return;
+    for (auto _ : state) {
+        startFlash();
+        renderFrame();
+    }
+    scene.flashPasses = 0;
+}
+BENCHMARK(renderFrameWithFlash)->Unit(benchmark::kMillisecond)->Apply(reportFastest);
+
+// A buffer for the picture the user keeps, of the view's size.
+struct Picture {
+    std::vector<uint8_t> pixels;
+    int width = 0, height = 0; // pixels
+    void readBack() { readBackPicture(pixels.data(), width, height); }
+};
+
+// Times pass, given the picture's buffer, in colour mode with a frame of dots already drawn.
+void timePicturePass(benchmark::State& state, void (*pass)(Picture&)) {
+    if (!prepareDrawing(state, true))
+        return;
+    Picture picture;
+    pictureSize(picture.width, picture.height);
+    picture.pixels.assign(static_cast<size_t>(picture.width) * picture.height * 4, 0);
+    drawDots();
+    for (auto _ : state)
+        pass(picture);
+}
+
+// The read-back alone, of a frame already drawn: what OpenGL takes to hand over the pixels.
+void pictureReadBack(benchmark::State& state) {
+    timePicturePass(state, [](Picture& picture) { picture.readBack(); });
+}
+BENCHMARK(pictureReadBack)->Unit(benchmark::kMillisecond)->Apply(reportFastest);
+
+// A colour frame in which the user keeps the picture, as the program takes it: the dots, one
+// read-back of the view before the ring, then the ring and the swap. Less renderFrameColour,
+// the read-back's cost.
+void renderFrameWithPicture(benchmark::State& state) {
+    timePicturePass(state, [](Picture& picture) {
+        drawDots();
+        picture.readBack();
+        finishFrame();
+    });
+}
+BENCHMARK(renderFrameWithPicture)->Unit(benchmark::kMillisecond)->Apply(reportFastest);
+
+// The other way to the same picture: the whole frame drawn and shown, then the dots drawn a second
+// time, without the ring, and read back.
+void renderFrameThenPictureDrawnAgain(benchmark::State& state) {
+    timePicturePass(state, [](Picture& picture) {
+        renderFrame();
+        drawDots();
+        picture.readBack();
+    });
+}
+BENCHMARK(renderFrameThenPictureDrawnAgain)->Unit(benchmark::kMillisecond)->Apply(reportFastest);
 
 } // namespace
 

@@ -19,6 +19,10 @@ const float kRingOpacityScale = 0.01f;
 // Every so many dots the drawing so far is handed on: a software renderer then rasterises those
 // dots on its own threads while the rest are still being issued. The picture stays the same.
 const int32_t kDotsPerFlush = 128;
+// The flash of a picture taken: white over the picture, fading out over this many passes (a
+// fifth of a second at 60 a second), from this opacity.
+const int32_t kFlashPasses = 12;
+const float kFlashOpacity = 0.8f;
 
 void handOnNowAndThen(int32_t dotIndex) {
     if (dotIndex % kDotsPerFlush == kDotsPerFlush - 1)
@@ -70,7 +74,24 @@ void drawRing() {
     glDisable(GL_BLEND);
 }
 
+// White over the whole view, fading out pass by pass; nothing once the flash is over.
+void drawFlash() {
+    if (scene.flashPasses <= 0)
+        return;
+    glEnable(GL_BLEND);
+    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+    glColor4f(1, 1, 1, kFlashOpacity * static_cast<float>(scene.flashPasses) / kFlashPasses);
+    glLoadIdentity();
+    glRectf(0, 0, scene.screenWidth, scene.screenHeight);
+    glDisable(GL_BLEND);
+    --scene.flashPasses;
+}
+
 } // namespace
+
+void startFlash() {
+    scene.flashPasses = kFlashPasses;
+}
 
 void fadeRing() {
     const int32_t target = kRingTargetBase - scene.idleFrames;
@@ -81,7 +102,7 @@ void fadeRing() {
     scene.ringAlpha = alpha;
 }
 
-void renderFrame() {
+void drawDots() {
     clearView();
     glMatrixMode(GL_MODELVIEW);
     glLoadIdentity();
@@ -91,7 +112,31 @@ void renderFrame() {
         drawColourDots();
     else
         drawHalftoneDots();
+    glCheck();
+}
+
+void finishFrame() {
     drawRing();
+    drawFlash();
     glCheck();
     SDL_GL_SwapBuffers();
+}
+
+void renderFrame() {
+    drawDots();
+    finishFrame();
+}
+
+void pictureSize(int& width, int& height) {
+    GLint viewport[4] = {};
+    glGetIntegerv(GL_VIEWPORT, viewport);
+    width = viewport[2];
+    height = viewport[3];
+}
+
+void readBackPicture(uint8_t* pixels, int width, int height) {
+    GLint viewport[4] = {};
+    glGetIntegerv(GL_VIEWPORT, viewport);
+    glReadPixels(viewport[0], viewport[1], width, height, GL_BGRA, GL_UNSIGNED_BYTE, pixels);
+    glCheck();
 }

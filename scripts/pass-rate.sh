@@ -3,36 +3,54 @@
 # whole process), in colour and in halftone mode, paced by the display and with pacing off
 # (VELMORA_FRAME_RATE=0), on a private Xvfb with Mesa's software OpenGL. The passes are counted by
 # a stand-in for the buffer swap loaded into the program (bench/pass_counter.cpp), which also gives
-# the median wall time of 20 passes in a row, as long as the glide home takes.
+# the median wall time of 20 passes in a row, as long as the glide home takes. The paced runs are
+# made twice, the second time with S pressed every quarter of a second (the pictures go to a
+# temporary home folder, removed afterwards), so that what keeping pictures costs shows side by side.
 # Usage: pass-rate.sh [SECONDS [PROGRAM]]: the seconds of each run that are counted (default 5)
 # and the program (default the one built).
 set -e
 VELMORA_ROOT=$(cd "$(dirname "$0")/.." && pwd)
 
+# Presses S every quarter of a second for $1 seconds.
+keepPictures() {
+    presses=$(($1 * 4))
+    while [ "$presses" -gt 0 ]; do
+        xdotool key s
+        sleep 0.25
+        presses=$((presses - 1))
+    done
+}
+
 # One run of the program on the display: $1 mode (colour or halftone), $2 VELMORA_FRAME_RATE
-# ("" for the display's rate).
+# ("" for the display's rate), $3 "pictures" to press S every quarter of a second.
 measure() {
     out=$(mktemp)
+    home=$(mktemp -d)
     if [ -n "$2" ]; then rate="VELMORA_FRAME_RATE=$2"; else rate="VELMORA_FRAME_RATE="; fi
-    env "$rate" LD_PRELOAD="$counter" VELMORA_PASS_COUNT_FILE="$out" \
-        VELMORA_PASS_COUNT_SECONDS="$seconds" "$program" window &
+    env "$rate" LD_PRELOAD="$counter" VELMORA_PASS_COUNT_FILE="$out" HOME="$home" \
+        XDG_CONFIG_HOME="$home" VELMORA_PASS_COUNT_SECONDS="$seconds" "$program" window >/dev/null &
     pid=$!
     window=$(xdotool search --sync --onlyvisible --name '^Velmora$' | head -n 1)
     xdotool windowfocus --sync "$window"
     [ "$1" = halftone ] && xdotool key space
-    sleep $((seconds + 1))
+    if [ "${3:-}" = pictures ]; then keepPictures $((seconds + 1)); else sleep $((seconds + 1)); fi
     xdotool key Escape
     wait $pid
     read -r passes cpu counted processCpu twenty <"$out"
-    printf '%-9s %-9s %6s passes/s  CPU s/s: main %s, process %s  20 passes: %s ms (of %s)\n' \
-        "$1" "${2:-display}" "$passes" "$cpu" "$processCpu" "$twenty" "$counted"
-    rm -f "$out"
+    kept=$(find "$home" -name 'velmora-*.png' | wc -l)
+    [ "${3:-}" = pictures ] && label="$1+S" || label=$1
+    printf '%-11s %-9s %6s passes/s  CPU s/s: main %s, process %s  20 passes: %s ms (of %s)  %s\n' \
+        "$label" "${2:-display}" "$passes" "$cpu" "$processCpu" "$twenty" "$counted" \
+        "$([ "${3:-}" = pictures ] && echo "pictures kept: $kept")"
+    rm -rf "$out" "$home"
 }
 
 if [ "${1:-}" = --on-display ]; then
     seconds=$2 program=$3 counter=$4
     measure colour ""
+    measure colour "" pictures
     measure halftone ""
+    measure halftone "" pictures
     measure colour 0
     measure halftone 0
     exit 0

@@ -182,6 +182,11 @@ void Program::signal(int number) {
         kill(pid, number);
 }
 
+const std::string& Program::outputSoFar() {
+    drainOutput();
+    return stdoutText;
+}
+
 Outcome Program::wait(double seconds) {
     Outcome outcome;
     if (pid <= 0)

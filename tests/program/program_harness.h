@@ -36,6 +36,8 @@ class Program {
     Outcome wait(double seconds);
     // Sends the program a signal (SIGTERM, SIGINT, ...).
     void signal(int number);
+    // What the still running program has written on standard output so far.
+    const std::string& outputSoFar();
 
   private:
     pid_t pid = -1;

@@ -9,8 +9,10 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <string>
+#include <sys/time.h>
 #include <vector>
 
 using namespace harness;
@@ -309,7 +311,8 @@ TEST(Program, HelpAndVersionAnswerOnStandardOutputWithoutOpeningAnything) {
         }
         EXPECT_EQ(outcome.stdoutText.rfind("Usage: velmora [fullscreen | window]\n", 0), 0u)
             << arg << ": " << outcome.stdoutText;
-        for (const char* topic : {"--version", "Escape", "Space", "Shift", "VELMORA_VIDEO_SOURCE"})
+        for (const char* topic :
+             {"--version", "Escape", "Space", "Shift", "PNG", "VELMORA_VIDEO_SOURCE"})
             EXPECT_NE(outcome.stdoutText.find(topic), std::string::npos) << arg << ": " << topic;
     }
 }
@@ -375,14 +378,15 @@ bool greyOnly(const std::vector<Rgb>& pixels) {
 }
 
 // Waits until the picture stops changing with the ring faded out (the dots rest), up to seconds;
-// empty if it does not.
-std::vector<Rgb> settledPicture(Window window, double seconds) {
+// empty if it does not. A picture in colour counts as settled when it stays the same for half a
+// second, as the fading ring changes it every frame.
+std::vector<Rgb> settledPicture(Window window, double seconds, bool grey = true) {
     int width = 0, height = 0;
     std::vector<Rgb> last = grab(window, width, height);
     for (double waited = 0; waited < seconds; waited += 0.5) {
         pause(0.5);
         std::vector<Rgb> now = grab(window, width, height);
-        if (samePicture(now, last) && greyOnly(now))
+        if (samePicture(now, last) && (!grey || greyOnly(now)))
             return now;
         last = now;
     }
@@ -509,6 +513,116 @@ TEST(Program, MouseDragsMoveTheDotsAndEnterBringsTheHomePictureBack) {
         pressKey(shown.input, XK_Escape);
         expectQuitWithZero(program, "Escape");
     }
+}
+
+} // namespace
+
+namespace {
+
+// The pixels of a PNG file as ImageMagick reads them, row by row from the top; empty when it
+// cannot be read.
+std::vector<Rgb> pngPixels(const std::string& path, int& width, int& height) {
+    std::vector<Rgb> pixels;
+    width = height = 0;
+    FILE* ppm = popen(("convert '" + path + "' -depth 8 ppm:- 2>/dev/null").c_str(), "r");
+    if (!ppm)
+        return pixels;
+    int maximum = 0;
+    if (std::fscanf(ppm, "P6 %d %d %d", &width, &height, &maximum) == 3 && std::fgetc(ppm) != EOF) {
+        std::vector<unsigned char> bytes(static_cast<size_t>(width) * height * 3);
+        if (std::fread(bytes.data(), 1, bytes.size(), ppm) == bytes.size())
+            for (size_t i = 0; i < bytes.size(); i += 3)
+                pixels.push_back({bytes[i], bytes[i + 1], bytes[i + 2]});
+    }
+    pclose(ppm);
+    return pixels;
+}
+
+// The paths of the "velmora: saved PATH" lines in text.
+std::vector<std::string> savedPaths(const std::string& text) {
+    const std::string saved = "velmora: saved ";
+    std::vector<std::string> paths;
+    for (size_t at = text.find(saved); at != std::string::npos; at = text.find(saved, at + 1)) {
+        const size_t end = text.find('\n', at);
+        if (end == std::string::npos)
+            break;
+        paths.push_back(text.substr(at + saved.size(), end - at - saved.size()));
+    }
+    return paths;
+}
+
+// Waits until the program has said count pictures saved, up to kChangeSeconds; their paths.
+std::vector<std::string> awaitSaved(Program& program, size_t count) {
+    std::vector<std::string> paths;
+    waitUntil(kChangeSeconds,
+              [&] { return (paths = savedPaths(program.outputSoFar())).size() >= count; });
+    return paths;
+}
+
+// Waits until the wall clock is early in its second, so that two presses fall in the same one.
+void awaitStartOfSecond() {
+    timeval now{};
+    do {
+        pause(0.01);
+        gettimeofday(&now, nullptr);
+    } while (now.tv_usec > 200000);
+}
+
+TEST(Program, SKeepsThePictureWithoutTheRingAndNeverReplacesOne) {
+    char made[] = "/tmp/velmora-pictures-XXXXXX";
+    ASSERT_NE(mkdtemp(made), nullptr);
+    const std::string home = made;
+    const std::string folder = home + "/Snaps";
+    std::filesystem::create_directories(folder);
+    std::filesystem::create_directories(home + "/config");
+    std::ofstream(home + "/config/user-dirs.dirs") << "XDG_PICTURES_DIR=\"$HOME/Snaps\"\n";
+    // A colour spectrum that stands still: a colour picture that stays the same from frame to
+    // frame.
+    Program program({"window"}, {"VELMORA_VIDEO_SOURCE=videotestsrc pattern=colors", "HOME=" + home,
+                                 "XDG_CONFIG_HOME=" + home + "/config"});
+    const Window window = findTitled("Velmora", kStartSeconds);
+    ASSERT_NE(window, 0u);
+    const std::vector<Rgb> screen = settledPicture(window, kChangeSeconds, false);
+    ASSERT_EQ(screen.size(), 800u * 600) << "the picture comes to rest with the ring faded out";
+
+    // The pointer, moved, brings the ring back over the dots on screen (an earlier test may have
+    // left it where this one wants it).
+    movePointer(window, 100, 100);
+    pause(0.1);
+    movePointer(window, 420, 310);
+    int width = 0, height = 0;
+    EXPECT_TRUE(waitUntil(kChangeSeconds, [&] {
+        return !samePicture(grab(window, width, height), screen);
+    })) << "the ring is on screen";
+    pressKey(window, XK_s);
+    std::vector<std::string> paths = awaitSaved(program, 1);
+    ASSERT_EQ(paths.size(), 1u) << "one line names the picture";
+    EXPECT_EQ(paths[0].rfind(folder + "/velmora-", 0), 0u) << paths[0];
+    const std::vector<Rgb> kept = pngPixels(paths[0], width, height);
+    EXPECT_EQ(width, 800);
+    EXPECT_EQ(height, 600);
+    EXPECT_TRUE(samePicture(kept, screen)) << "the PNG is the screen's picture without the ring";
+
+    // Two presses in the same second: two pictures, the second numbered.
+    awaitStartOfSecond();
+    pressKey(window, XK_s);
+    holdKey(window, XK_Shift_L, true);
+    pressKey(window, XK_s);
+    holdKey(window, XK_Shift_L, false);
+    paths = awaitSaved(program, 3);
+    ASSERT_EQ(paths.size(), 3u) << "S, then Shift-S, each keeps a picture";
+    EXPECT_NE(paths[1], paths[2]);
+    EXPECT_EQ(paths[2], paths[1].substr(0, paths[1].size() - 4) + "-2.png")
+        << "the second picture of the same second is numbered";
+    for (const std::string& path : {paths[1], paths[2]})
+        EXPECT_TRUE(samePicture(pngPixels(path, width, height), screen)) << path;
+    size_t files = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(folder))
+        ++files;
+    EXPECT_EQ(files, 3u) << "three pictures and no temporary file";
+    pressKey(window, XK_Escape);
+    expectQuitWithZero(program, "Escape after three pictures");
+    std::filesystem::remove_all(home);
 }
 
 } // namespace

@@ -1,0 +1,24 @@
+// The PNG encoder of the pictures the user keeps: one GStreamer pipeline (appsrc, videoconvert,
+// videoscale, pngenc, appsink), made on the writer thread when the first picture comes and kept
+// for the next ones, so that a picture costs its conversion and encoding alone. Used by the
+// writer thread only.
+#pragma once
+
+#include <gst/gst.h>
+
+#include <cstdint>
+#include <string>
+
+struct PictureEncoder {
+    GstElement* pipeline = nullptr;    // null until the first picture, and again after a failure
+    GstElement* source = nullptr;      // the appsrc the pictures go into
+    GstElement* sink = nullptr;        // the appsink the PNGs come out of
+    int readWidth = 0, readHeight = 0; // pixels of a picture as read back
+    int pngWidth = 0, pngHeight = 0;   // pixels of the PNG
+};
+
+// Encodes one picture: pixels (readWidth x readHeight, 4 bytes a pixel, B, G, R and one unused,
+// top row first), wrapped, not copied, and released through release(data) once GStreamer is done
+// with them. Returns the PNG, or null with failure set to one line saying why.
+GstSample* encodePng(PictureEncoder& encoder, uint8_t* pixels, void (*release)(void*), void* data,
+                     std::string& failure);
