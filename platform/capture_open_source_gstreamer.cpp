@@ -58,6 +58,12 @@ std::string describeError(const GError* error, bool delivered) {
             c = ' ';
     if (delivered)
         return "stopped: " + message;
+    // What a decoder says of data that is no picture at all, or none it knows.
+    if (error && error->domain == GST_STREAM_ERROR &&
+        (error->code == GST_STREAM_ERROR_WRONG_TYPE ||
+         error->code == GST_STREAM_ERROR_TYPE_NOT_FOUND ||
+         error->code == GST_STREAM_ERROR_CODEC_NOT_FOUND))
+        return "gives no picture: " + message;
     if (error && error->domain == GST_RESOURCE_ERROR) {
         if (error->code == GST_RESOURCE_ERROR_NOT_FOUND ||
             error->code == GST_RESOURCE_ERROR_OPEN_READ ||
