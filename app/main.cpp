@@ -30,6 +30,8 @@ const char kUsage[] =
     "  Shift, held           make the pull or push 500 times stronger\n"
     "  Enter                 glide every dot home\n"
     "  Space                 switch between colour dots and halftone discs\n"
+    "  C                     show the next video source: the next camera, colour bars,\n"
+    "                        then round again\n"
     "  Escape                quit\n"
     "\n"
     "Environment:\n"
