@@ -63,8 +63,10 @@ void SourceFallback::openChosen() {
 // quietly; when it gives frames it takes over as a camera plugged in would. Not while the
 // user's choice stands.
 void SourceFallback::retryBusy(gint64 now) {
+    if (chosen || !active)
+        return;
     const size_t shown = indexOf(active);
-    for (size_t i = 0; !chosen && i < shown && i < entries.size(); ++i) {
+    for (size_t i = 0; i < shown; ++i) {
         Entry& entry = entries[i];
         if (!entry.busy || entry.retrying || now < entry.retryAt)
             continue;

@@ -100,7 +100,8 @@ void SourceFallback::watch(size_t index, gint64 now) {
         reason = "ended before its first picture";
     }
     if (entry.retrying) {
-        if (event == OpenSource::Event::Nothing && entry.open->delivered()) {
+        const bool gave = event == OpenSource::Event::Nothing || event == OpenSource::Event::Ended;
+        if (gave && entry.open->delivered()) {
             entry.givenUp = entry.busy = entry.retrying = false; // free at last
         } else if (event == OpenSource::Event::Busy) {
             close(entry);
