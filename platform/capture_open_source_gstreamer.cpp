@@ -116,9 +116,9 @@ std::shared_ptr<OpenSource> OpenSource::open(const VideoSource& video, int32_t w
     }
     GstElement* pipeline = GST_ELEMENT(gst_object_ref_sink(gst_pipeline_new(nullptr)));
     gst_bin_add_many(GST_BIN(pipeline), source, decoder, shaping, nullptr);
+    GstElement* sink = gst_bin_get_by_name(GST_BIN(shaping), "frames");
     gst_object_unref(source);
     gst_object_unref(shaping);
-    GstElement* sink = gst_bin_get_by_name(GST_BIN(shaping), "frames");
     if (!gst_element_link(source, decoder) || !sink) {
         error = "could not be joined to its decoder";
         if (sink)

@@ -61,9 +61,8 @@ GstCaps* cameraMode(GstCaps* offered, int32_t width, int32_t height);
 
 // A source running in a pipeline of its own, brought to the output's size and shape: its
 // frames decoded where they are encoded, the picture cropped to the centre part of the
-// output's shape, scaled, in BGR. Its frames go to
-// the output only while it forwards. Opening and the first frame happen on other threads; the
-// fallback asks how far it has got.
+// output's shape, scaled, in BGR. Its frames go to the output only while it forwards. Opening
+// and the first frame happen on other threads; the fallback asks how far it has got.
 class OpenSource {
   public:
     // Starts opening video; null with the reason in error when its pipeline cannot be made.

@@ -161,9 +161,8 @@ void fakeCamStartClock() {
 }
 
 double fakeCamSecondsSinceStart() {
-    fakeCamStartClock();
     std::lock_guard<std::mutex> hold(stateLock);
-    return (g_get_monotonic_time() - clockStart) / 1e6;
+    return clockStart < 0 ? 0.0 : (g_get_monotonic_time() - clockStart) / 1e6;
 }
 
 double fakeCamSecondsUntilLate() {

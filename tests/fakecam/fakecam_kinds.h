@@ -69,9 +69,9 @@ void fakeCamMarkDroppedOut(const std::string& path);
 bool fakeCamDroppedOut(const std::string& path);
 
 // Starts the clock of the late and the busy-for-a-while cameras, at the first start of
-// monitoring in this process (or the first question to it, without monitoring).
+// monitoring in this process.
 void fakeCamStartClock();
-// Seconds since that clock started.
+// Seconds since that clock started; 0 while it has not.
 double fakeCamSecondsSinceStart();
 // Seconds until late cameras arrive: 0 once they have, a negative number if the clock has not
 // started.
