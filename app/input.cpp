@@ -2,6 +2,7 @@
 
 #include "app/app.h"
 #include "app/scene_state.h"
+#include "camera/camera_grid.h"
 #include "dots/dot.h"
 #include "dots/homing.h"
 #include "platform/stop_signals.h"
@@ -94,6 +95,11 @@ void onKeyDown(const SDL_keysym& key) {
         quitApp(0);
     case SDLK_SPACE:
         scene.colorMode = !scene.colorMode;
+        break;
+    case SDLK_c:
+        // The next camera, or another source; the camera says what it shows now.
+        if (scene.camera)
+            scene.camera->chooseNextSource();
         break;
     case SDLK_s: // with or without Shift or Ctrl: the key's code is the same
         ++scene.picturesAsked;

@@ -30,6 +30,8 @@ const char kUsage[] =
     "  Shift, held           make the pull or push 500 times stronger\n"
     "  Enter                 glide every dot home\n"
     "  Space                 switch between colour dots and halftone discs\n"
+    "  C                     show the next video source: the next camera, colour bars,\n"
+    "                        then round again\n"
     "  S                     save the picture as a PNG in the pictures folder\n"
     "  Escape                quit\n"
     "\n"

@@ -29,6 +29,10 @@ class CameraGrid {
     // The frame copy alone: the newest camera frame into frameBuffer, result in lastResult.
     void copyFrame();
 
+    // On the user's request (the C key): the capture moves on to the next video source that
+    // gives pictures; returns at once, and the picture changes when that source delivers.
+    void chooseNextSource();
+
     // Turns frameBuffer upright, mirrors it and rewrites every cell's average and luminance.
     void reduceFrame();
 

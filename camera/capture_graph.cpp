@@ -1,6 +1,6 @@
 // The capture graph: the first video input device through a sample grabber into a null
-// renderer, built once on the capture service; and the frame copy of every grabFrame. The only
-// code of the program that talks to the capture service.
+// renderer, built once on the capture service; the frame copy of every grabFrame; and the
+// user's choice of source. The only code of the program that talks to the capture service.
 #include "camera/camera_grid.h"
 
 #include "platform/capture_service.h"
@@ -190,6 +190,17 @@ HRESULT CameraGrid::connectFilters(IGraphBuilder* graph, IBaseFilter* upstream,
     input->Release();
     output->Release();
     return connected;
+}
+
+void CameraGrid::chooseNextSource() {
+    // Asked afresh each time: a press is rare, and the capture source holds the choice itself.
+    ISourceChoice* choice = nullptr;
+    if (captureSource)
+        captureSource->QueryInterface(IID_ISourceChoice, reinterpret_cast<void**>(&choice));
+    if (choice) {
+        choice->ChooseNextSource();
+        choice->Release();
+    }
 }
 
 void CameraGrid::copyFrame() {

@@ -1,5 +1,6 @@
 // The fallback of the GStreamer capture layer: of an ordered list of video sources, the first
-// that gives frames is shown. What it gives up, and why, it says once on standard error.
+// that gives frames is shown, unless the user chose another. What it gives up, and why, it says
+// once on standard error; cameras plugged in, unplugged or changed are taken in here.
 #include "platform/capture_sources_gstreamer.h"
 
 #include <gst/app/gstappsrc.h>
@@ -15,29 +16,20 @@ namespace {
 // fills in, in microseconds.
 const gint64 kPatience = 2 * G_USEC_PER_SEC;
 
-void say(const std::string& line) {
-    std::fprintf(stderr, "velmora: %s\n", line.c_str());
-}
-
-bool sameDevice(GstDevice* a, GstDevice* b) {
-    if (a == b)
-        return true;
-    gchar* nameA = gst_device_get_display_name(a);
-    gchar* nameB = gst_device_get_display_name(b);
-    GstStructure* propertiesA = gst_device_get_properties(a);
-    GstStructure* propertiesB = gst_device_get_properties(b);
-    const bool same = g_strcmp0(nameA, nameB) == 0 && propertiesA && propertiesB &&
-                      gst_structure_is_equal(propertiesA, propertiesB);
-    g_free(nameA);
-    g_free(nameB);
-    if (propertiesA)
-        gst_structure_free(propertiesA);
-    if (propertiesB)
-        gst_structure_free(propertiesB);
-    return same;
-}
-
 } // namespace
+
+void say(const std::string& words) {
+    std::fprintf(stderr, "velmora: %s\n", words.c_str());
+}
+
+DeviceNews::~DeviceNews() {
+    for (GstDevice* device : removed)
+        gst_object_unref(device);
+    for (const auto& change : changed) {
+        gst_object_unref(change.first);
+        gst_object_unref(change.second);
+    }
+}
 
 SourceFallback::SourceFallback(std::vector<SourcePtr> order, bool followsCameras,
                                GstElement* output)
@@ -68,94 +60,146 @@ void SourceFallback::start(int32_t newWidth, int32_t newHeight) {
 void SourceFallback::stop() {
     stopSupervising(this);
     for (Entry& entry : entries)
-        if (entry.open) {
-            entry.open->close();
-            entry.open.reset();
-        }
+        close(entry);
     active = nullptr;
+    chosen = nullptr;
 }
 
-void SourceFallback::step(gint64 now, const std::vector<SourcePtr>& added,
-                          const std::vector<GstDevice*>& removed) {
+void SourceFallback::step(gint64 now, const DeviceNews& news) {
     // What the sources said comes first: a camera that failed and was then unplugged is given
     // up for its failure.
     for (size_t i = 0; i < entries.size(); ++i)
-        watch(i);
+        watch(i, now);
     if (followsCameras)
-        for (const SourcePtr& camera : added)
+        for (const SourcePtr& camera : news.added)
             join(camera);
-    for (GstDevice* device : removed)
+    for (GstDevice* device : news.removed)
         leave(device);
+    for (const auto& change : news.changed)
+        replace(change.first, change.second);
+    takeChoices();
     choose();
-    openWhatIsNeeded(now);
+    if (chosen)
+        openChosen();
+    else
+        openWhatIsNeeded(now);
+    retryBusy(now);
 }
 
 // Takes in what happened to one open source: a failure gives it up; an end after frames keeps
-// its last frame on the output, an end before any is a failure.
-void SourceFallback::watch(size_t index) {
+// its last frame on the output, an end before any is a failure. A busy camera tried again says
+// nothing unless it fails for another reason.
+void SourceFallback::watch(size_t index, gint64 now) {
     Entry& entry = entries[index];
-    if (!entry.open || entry.givenUp)
+    if (!entry.open || (entry.givenUp && !entry.retrying))
         return;
     std::string reason;
-    switch (entry.open->nextEvent(reason)) {
-    case OpenSource::Event::Failed:
+    OpenSource::Event event = entry.open->nextEvent(reason);
+    if (event == OpenSource::Event::Ended && !entry.open->delivered()) {
+        event = OpenSource::Event::Failed;
+        reason = "ended before its first picture";
+    }
+    if (entry.retrying) {
+        const bool gave = event == OpenSource::Event::Nothing || event == OpenSource::Event::Ended;
+        if (gave && entry.open->delivered()) {
+            entry.givenUp = entry.busy = entry.retrying = false; // free at last
+        } else if (event == OpenSource::Event::Busy) {
+            close(entry);
+            entry.retryAt = now + kBusyRetry;
+        } else if (event != OpenSource::Event::Nothing) {
+            close(entry);
+            entry.busy = false;
+            say(entry.source->label + " " + reason);
+        }
+        return;
+    }
+    // One that gave frames and ended stays on the output with its last one, as a film's last
+    // picture.
+    if (event == OpenSource::Event::Failed || event == OpenSource::Event::Busy) {
+        entry.busy = event == OpenSource::Event::Busy;
+        entry.retryAt = now + kBusyRetry;
         giveUp(index, reason);
-        break;
-    case OpenSource::Event::Ended:
-        // One that gave frames stays on the output with its last one, as a film's last picture.
-        if (!entry.open->delivered())
-            giveUp(index, "ended before its first picture");
-        break;
-    case OpenSource::Event::Nothing:
-        break;
     }
 }
 
 void SourceFallback::giveUp(size_t index, const std::string& reason) {
     Entry& entry = entries[index];
     entry.givenUp = true;
+    close(entry);
+    const bool wasShown = active == entry.source.get();
+    if (wasShown)
+        active = nullptr; // its last frame stays until another source gives one
+    std::string next;
+    if (chosen == entry.source.get() && wasShown) {
+        // The chosen source failed on screen: the usual order applies again, from the top.
+        chosen = nullptr;
+        next = nextInLine(entries.size());
+    } else if (chosen == entry.source.get()) {
+        // Chosen but not shown yet: the next one after it is tried.
+        chosen = nullptr;
+        chooseAfter(index);
+        next = !chosen || chosen == active                     ? ""
+               : chosen->kind == VideoSource::Kind::ColourBars ? "; showing colour bars"
+                                                               : "; trying the next source";
+    } else {
+        next = nextInLine(index);
+    }
+    say(entry.source->label + " " + reason + next);
+}
+
+void SourceFallback::close(Entry& entry) {
     if (entry.open) {
         entry.open->close();
         entry.open.reset();
     }
-    if (active == entry.source.get())
-        active = nullptr; // its last frame stays until another source gives one
-    say(entry.source->label + " " + reason + nextInLine(index));
+    entry.saidSlow = false;
+    entry.retrying = false;
 }
 
-// How a message about the source at index goes on: what the user will see next.
+// How a message about the source at index goes on: what the user will see next, in the usual
+// order. Past the end: the first source in order.
 std::string SourceFallback::nextInLine(size_t index) const {
-    for (size_t next = index + 1; next < entries.size(); ++next)
-        if (!entries[next].givenUp)
+    for (size_t next = index < entries.size() ? index + 1 : 0; next < entries.size(); ++next)
+        if (!entries[next].givenUp && next != index)
             return entries[next].source->kind == VideoSource::Kind::ColourBars
                        ? "; showing colour bars"
                        : "; trying the next source";
     return "";
 }
 
-// The output shows the first source in order that gives frames. One that was shown gives way
-// only to an earlier one (a camera plugged in, a slow one ready at last), which is said.
+size_t SourceFallback::indexOf(const VideoSource* source) const {
+    for (size_t i = 0; i < entries.size(); ++i)
+        if (entries[i].source.get() == source)
+            return i;
+    return entries.size();
+}
+
+// The output shows the source the user chose once it gives frames, else the first source in
+// order that gives frames. One that was shown gives way only to the chosen one or an earlier
+// one (a camera plugged in, a slow one ready at last), which is said.
 void SourceFallback::choose() {
     Entry* best = nullptr;
     Entry* shown = nullptr;
     for (Entry& entry : entries) {
-        if (!best && !entry.givenUp && entry.open && entry.open->delivered())
+        const bool gives = !entry.givenUp && entry.open && entry.open->delivered();
+        if (!best && gives && (!chosen || entry.source.get() == chosen))
             best = &entry;
         if (active && entry.source.get() == active)
             shown = &entry;
     }
+    if (!best && chosen)
+        best = shown; // the chosen one is on its way: the picture stays until it delivers
     if (best == shown)
         return;
     if (shown && shown->open)
         shown->open->forward(false);
     if (best) {
         best->open->forward(true);
-        if (shown)
+        if (shown || chosen)
             say("now showing " + best->source->label);
     }
     active = best ? best->source.get() : nullptr;
 }
-
 // Opens sources in order up to the one on the output: one at a time, each given its time to
 // give a first frame before the next is opened beside it. Those after the output's, and after
 // the ones still awaited when nothing is shown, are closed.
@@ -187,36 +231,57 @@ void SourceFallback::openWhatIsNeeded(gint64 now) {
         if (entries[shown].source.get() == active)
             i = shown;
     for (++i; i < entries.size(); ++i)
-        if (entries[i].open) {
-            entries[i].open->close();
-            entries[i].open.reset();
-            entries[i].saidSlow = false;
-        }
+        close(entries[i]);
 }
 
-// A camera plugged in takes its place after the cameras already listed, before the bars.
+// A camera plugged in takes its place after the cameras already listed that give colour, before
+// those that give greyscale only and the bars.
 void SourceFallback::join(const SourcePtr& camera) {
     auto place = entries.end();
     for (auto it = entries.begin(); it != entries.end(); ++it) {
         if (it->source->device && !it->givenUp && sameDevice(it->source->device, camera->device))
             return;
-        if (it->source->kind == VideoSource::Kind::ColourBars && place == entries.end())
+        const bool after = it->source->kind == VideoSource::Kind::ColourBars ||
+                           (it->source->greyOnly && !camera->greyOnly);
+        if (after && place == entries.end())
             place = it;
     }
     entries.insert(place, Entry{camera, nullptr});
 }
 
-// A camera unplugged leaves the list; when it was on the output, that is said.
+// A camera unplugged leaves the list; when it was on the output, that is said. When it was
+// chosen but not shown yet, the next one after it is.
 void SourceFallback::leave(GstDevice* device) {
     for (size_t i = 0; i < entries.size(); ++i) {
         Entry& entry = entries[i];
         if (!entry.source->device || !sameDevice(entry.source->device, device))
             continue;
-        if (!entry.givenUp && entry.source.get() == active)
+        if (!entry.givenUp && entry.source.get() == active) {
             giveUp(i, "was unplugged");
-        else if (entry.open)
-            entry.open->close();
+        } else {
+            if (entry.source.get() == chosen)
+                chooseAfter(i);
+            close(entry);
+        }
+        if (chosen == entry.source.get())
+            chosen = nullptr; // nothing else to choose: the usual order applies
         entries.erase(entries.begin() + static_cast<long>(i));
+        return;
+    }
+}
+
+// A camera whose device changed (its properties, say) stays as it is; the new device object
+// stands for it from now on.
+void SourceFallback::replace(GstDevice* old, GstDevice* device) {
+    for (Entry& entry : entries) {
+        if (!entry.source->device || !sameDevice(entry.source->device, old))
+            continue;
+        SourcePtr renewed = cameraSource(device, *entry.source);
+        if (active == entry.source.get())
+            active = renewed.get();
+        if (chosen == entry.source.get())
+            chosen = renewed.get();
+        entry.source = std::move(renewed);
         return;
     }
 }

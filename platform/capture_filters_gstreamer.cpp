@@ -89,9 +89,16 @@ SourceFilter::~SourceFilter() {
 
 HRESULT SourceFilter::QueryInterface(REFIID iid, void** object) {
     auto* self = static_cast<IBaseFilter*>(this);
-    return queryAmong(
-        self, {{IID_IBaseFilter, self}, {IID_IAMStreamConfig, static_cast<IAMStreamConfig*>(this)}},
-        iid, object);
+    return queryAmong(self,
+                      {{IID_IBaseFilter, self},
+                       {IID_IAMStreamConfig, static_cast<IAMStreamConfig*>(this)},
+                       {IID_ISourceChoice, static_cast<ISourceChoice*>(this)}},
+                      iid, object);
+}
+
+HRESULT SourceFilter::ChooseNextSource() {
+    fallback->chooseNext();
+    return S_OK;
 }
 
 // GStreamer sources settle their format only when they run; the current format is the one every

@@ -154,8 +154,9 @@ struct VideoSource;
 
 // A video source: an output fed by the best of an ordered list of sources, each running in a
 // pipeline of its own (capture_fallback_gstreamer.cpp). The format set through IAMStreamConfig
-// is the size every one of them is brought to. One output pin.
-class SourceFilter final : public Filter, public IAMStreamConfig {
+// is the size every one of them is brought to; ISourceChoice moves on to the next of them. One
+// output pin.
+class SourceFilter final : public Filter, public IAMStreamConfig, public ISourceChoice {
   public:
     SourceFilter(GstElement* output, std::shared_ptr<SourceFallback> fallback);
     ~SourceFilter() override;
@@ -164,6 +165,7 @@ class SourceFilter final : public Filter, public IAMStreamConfig {
     ULONG Release() override { return Filter::Release(); }
     HRESULT GetFormat(AM_MEDIA_TYPE** type) override;
     HRESULT SetFormat(AM_MEDIA_TYPE* type) override;
+    HRESULT ChooseNextSource() override;
     bool requestedSize(int32_t& w, int32_t& h) const override;
     void graphRuns() override;
 

@@ -103,6 +103,9 @@ inline const IID IID_IAMStreamConfig = {
 // Not a Windows interface: the grabber's account of how fresh its frames are.
 inline const IID IID_IFrameArrival = {
     0x3f0c6a52, 0x8e1d, 0x4b7a, {0x9c, 0x25, 0x61, 0xd4, 0x0b, 0x7e, 0x93, 0xa8}};
+// Not a Windows interface: a capture source's choice among the video sources it may show.
+inline const IID IID_ISourceChoice = {
+    0x7d2e9a41, 0x5c3b, 0x4f86, {0xa1, 0x0e, 0x93, 0x4b, 0x27, 0xc8, 0x5d, 0x16}};
 inline const IID IID_IMediaControl = {
     0x56a868b1, 0x0ad4, 0x11ce, {0xb0, 0x3a, 0x00, 0x20, 0xaf, 0x0b, 0xa7, 0x70}};
 
@@ -262,6 +265,14 @@ struct IFrameArrival : IUnknown {
     // How long the frame that the latest successful GetCurrentBuffer copied had been with the
     // grabber when that copy began, in 100 ns; VFW_E_WRONG_STATE before any copy.
     virtual HRESULT GetCopiedFrameAge(REFERENCE_TIME* age) = 0;
+};
+
+// Not a Windows interface; a capture source answers QueryInterface for it. The user's choice of
+// what the source shows.
+struct ISourceChoice : IUnknown {
+    // Asks for the next video source in order that gives pictures; returns at once, from any
+    // thread, without taking a lock or memory. The switch happens on the capture's own thread.
+    virtual HRESULT ChooseNextSource() = 0;
 };
 
 // Starts the service on the calling thread: S_OK the first time, S_FALSE after, E_FAIL when

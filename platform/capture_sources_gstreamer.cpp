@@ -8,7 +8,7 @@ namespace capture {
 namespace {
 
 const char kColourBars[] = "videotestsrc pattern=smpte";
-// The caps filter after a described source, through which it is asked for the output's size.
+// The element after a described source whose pad the source's bin offers as its own.
 const char kFormatName[] = "velmora-source-format";
 
 bool holdsASource(GstElement* bin) {
@@ -25,10 +25,8 @@ bool holdsASource(GstElement* bin) {
     return found;
 }
 
-std::string deviceLabel(GstDevice* device) {
-    gchar* name = gst_device_get_display_name(device);
-    std::string label = std::string("camera \"") + (name ? name : "") + "\"";
-    g_free(name);
+// The device node a camera is opened through, or "" when its provider does not say.
+std::string devicePath(GstDevice* device) {
     GstStructure* properties = gst_device_get_properties(device);
     const gchar* path = nullptr;
     if (properties) {
@@ -36,11 +34,36 @@ std::string deviceLabel(GstDevice* device) {
         if (!path)
             path = gst_structure_get_string(properties, "device.path");
     }
-    if (path)
-        label += std::string(" (") + path + ")";
+    std::string found = path ? path : "";
     if (properties)
         gst_structure_free(properties);
+    return found;
+}
+
+std::string deviceLabel(GstDevice* device) {
+    gchar* name = gst_device_get_display_name(device);
+    std::string label = std::string("camera \"") + (name ? name : "") + "\"";
+    g_free(name);
+    const std::string path = devicePath(device);
+    if (!path.empty())
+        label += " (" + path + ")";
     return label;
+}
+
+bool sameNameAndProperties(GstDevice* a, GstDevice* b) {
+    gchar* nameA = gst_device_get_display_name(a);
+    gchar* nameB = gst_device_get_display_name(b);
+    GstStructure* propertiesA = gst_device_get_properties(a);
+    GstStructure* propertiesB = gst_device_get_properties(b);
+    const bool same = g_strcmp0(nameA, nameB) == 0 && propertiesA && propertiesB &&
+                      gst_structure_is_equal(propertiesA, propertiesB);
+    g_free(nameA);
+    g_free(nameB);
+    if (propertiesA)
+        gst_structure_free(propertiesA);
+    if (propertiesB)
+        gst_structure_free(propertiesB);
+    return same;
 }
 
 } // namespace
@@ -62,8 +85,27 @@ SourcePtr cameraSource(GstDevice* device) {
     auto made = std::make_shared<VideoSource>();
     made->kind = VideoSource::Kind::Camera;
     made->device = GST_DEVICE(gst_object_ref(device));
+    made->greyOnly = offersGreyOnly(device);
     made->label = deviceLabel(device);
     return made;
+}
+
+SourcePtr cameraSource(GstDevice* device, const VideoSource& replaced) {
+    auto made = std::make_shared<VideoSource>();
+    made->kind = VideoSource::Kind::Camera;
+    made->device = GST_DEVICE(gst_object_ref(device));
+    made->greyOnly = offersGreyOnly(device);
+    made->label = replaced.label;
+    return made;
+}
+
+bool sameDevice(GstDevice* a, GstDevice* b) {
+    if (a == b)
+        return true;
+    const std::string pathA = devicePath(a);
+    if (!pathA.empty() || !devicePath(b).empty())
+        return pathA == devicePath(b);
+    return sameNameAndProperties(a, b);
 }
 
 SourcePtr colourBars() {
@@ -121,7 +163,27 @@ GstElement* sourceBinFromDescription(const std::string& description, std::string
 
 namespace {
 
-// The camera's element asked for its best mode, decoded when the mode is JPEG.
+// Answers a described source's question of what may follow it: raw frames of the wanted size
+// (in the probe's data) first, then anything the source can give, for the decoding and scaling
+// after it to make fit.
+GstPadProbeReturn preferSize(GstPad*, GstPadProbeInfo* info, gpointer wanted) {
+    GstQuery* query = GST_PAD_PROBE_INFO_QUERY(info);
+    GstCaps* offered = nullptr;
+    if (GST_QUERY_TYPE(query) != GST_QUERY_CAPS)
+        return GST_PAD_PROBE_OK;
+    gst_query_parse_caps(query, &offered);
+    if (!offered || gst_caps_is_any(offered))
+        return GST_PAD_PROBE_OK;
+    GstCaps* answer =
+        gst_caps_intersect_full(static_cast<GstCaps*>(wanted), offered, GST_CAPS_INTERSECT_FIRST);
+    answer = gst_caps_merge(answer, gst_caps_ref(offered));
+    gst_query_set_caps_result(query, answer);
+    gst_caps_unref(answer);
+    return GST_PAD_PROBE_HANDLED;
+}
+
+// The camera's element asked for its best mode; its frames are decoded, when they need it,
+// where the source is opened.
 GstElement* cameraBin(GstDevice* device, int32_t width, int32_t height, std::string& error) {
     GstCaps* offered = gst_device_get_caps(device);
     GstCaps* mode = cameraMode(offered, width, height);
@@ -131,25 +193,20 @@ GstElement* cameraBin(GstDevice* device, int32_t width, int32_t height, std::str
         error = "offers no video frames it could show";
         return nullptr;
     }
-    const bool jpeg = gst_structure_has_name(gst_caps_get_structure(mode, 0), "image/jpeg");
     GstElement* source = gst_device_create_element(device, nullptr);
     GstElement* filter = gst_element_factory_make("capsfilter", nullptr);
-    GstElement* decoder = jpeg ? gst_element_factory_make("jpegdec", nullptr) : nullptr;
     GstElement* bin = GST_ELEMENT(gst_object_ref_sink(gst_bin_new(nullptr)));
-    bool made = source && filter && (decoder || !jpeg);
-    for (GstElement* element : {source, filter, decoder})
+    bool made = source && filter;
+    for (GstElement* element : {source, filter})
         if (element)
             gst_bin_add(GST_BIN(bin), element);
     if (made) {
         g_object_set(filter, "caps", mode, nullptr);
-        made = gst_element_link(source, filter) &&
-               (!decoder || gst_element_link(filter, decoder)) &&
-               addGhostPad(bin, "src", decoder ? decoder : filter, "src");
+        made = gst_element_link(source, filter) && addGhostPad(bin, "src", filter, "src");
     }
     gst_caps_unref(mode);
     if (!made) {
-        error = jpeg ? "gives JPEG frames, and GStreamer's JPEG decoder is missing"
-                     : "could not be made";
+        error = "could not be made";
         gst_object_unref(bin);
         return nullptr;
     }
@@ -164,15 +221,14 @@ GstElement* sourceBin(const VideoSource& video, int32_t width, int32_t height, s
     GstElement* bin = sourceBinFromDescription(video.description, error);
     if (!bin)
         return nullptr;
-    // The wanted size first, then any size: a source that cannot give it still negotiates, and
-    // the scaling after it makes it fit.
-    gchar* text = g_strdup_printf("video/x-raw,width=%d,height=%d;video/x-raw", width, height);
-    GstCaps* caps = gst_caps_from_string(text);
-    g_free(text);
-    GstElement* format = gst_bin_get_by_name(GST_BIN(bin), kFormatName);
-    g_object_set(format, "caps", caps, nullptr);
-    gst_object_unref(format);
-    gst_caps_unref(caps);
+    GstElement* exit = gst_bin_get_by_name(GST_BIN(bin), kFormatName);
+    GstPad* pad = gst_element_get_static_pad(exit, "sink");
+    GstCaps* wanted = gst_caps_new_simple("video/x-raw", "width", G_TYPE_INT, width, "height",
+                                          G_TYPE_INT, height, nullptr);
+    gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_QUERY_DOWNSTREAM, preferSize, wanted,
+                      reinterpret_cast<GDestroyNotify>(gst_caps_unref));
+    gst_object_unref(pad);
+    gst_object_unref(exit);
     return bin;
 }
 

@@ -1,6 +1,6 @@
-// The capture layer's own thread: it watches GStreamer's device monitor for cameras plugged in
-// and out, and steps every running fallback a few times a second, so that nothing the cameras
-// do ever holds up the program's own thread.
+// The capture layer's own thread: it watches GStreamer's device monitor for cameras plugged in,
+// out and changed, and steps every running fallback a few times a second, so that nothing the
+// cameras do ever holds up the program's own thread.
 #include "platform/capture_sources_gstreamer.h"
 
 #include <algorithm>
@@ -41,24 +41,39 @@ GstDeviceMonitor* monitor() {
     return w.monitor;
 }
 
-// The cameras plugged in and out since the last look, waiting up to one step for the first.
-void takeNews(std::vector<SourcePtr>& added, std::vector<GstDevice*>& removed) {
+// Takes in one message of the monitor's bus. Only the three kinds about devices are taken;
+// extended message types are numbers, not bits, so no mask can pick them out.
+void takeMessage(GstMessage* message, DeviceNews& news) {
+    GstDevice* device = nullptr;
+    switch (GST_MESSAGE_TYPE(message)) {
+    case GST_MESSAGE_DEVICE_ADDED:
+        gst_message_parse_device_added(message, &device);
+        if (canCapture(device))
+            news.added.push_back(cameraSource(device));
+        gst_object_unref(device);
+        break;
+    case GST_MESSAGE_DEVICE_REMOVED:
+        gst_message_parse_device_removed(message, &device);
+        news.removed.push_back(device);
+        break;
+    case GST_MESSAGE_DEVICE_CHANGED: {
+        GstDevice* old = nullptr;
+        gst_message_parse_device_changed(message, &device, &old);
+        news.changed.emplace_back(old, device);
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+// What the monitor said since the last look, waiting up to one step for the first message.
+void takeNews(DeviceNews& news) {
     GstBus* bus = gst_device_monitor_get_bus(monitor());
-    const auto kinds =
-        static_cast<GstMessageType>(GST_MESSAGE_DEVICE_ADDED | GST_MESSAGE_DEVICE_REMOVED);
     GstClockTime wait = kStepInterval;
-    while (GstMessage* message = gst_bus_timed_pop_filtered(bus, wait, kinds)) {
+    while (GstMessage* message = gst_bus_timed_pop(bus, wait)) {
         wait = 0;
-        GstDevice* device = nullptr;
-        if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_DEVICE_ADDED) {
-            gst_message_parse_device_added(message, &device);
-            if (canCapture(device))
-                added.push_back(cameraSource(device));
-            gst_object_unref(device);
-        } else {
-            gst_message_parse_device_removed(message, &device);
-            removed.push_back(device);
-        }
+        takeMessage(message, news);
         gst_message_unref(message);
     }
     gst_object_unref(bus);
@@ -67,19 +82,14 @@ void takeNews(std::vector<SourcePtr>& added, std::vector<GstDevice*>& removed) {
 void run() {
     Watch& w = watch();
     for (;;) {
-        std::vector<SourcePtr> added;
-        std::vector<GstDevice*> removed;
-        takeNews(added, removed);
-        {
-            std::lock_guard<std::mutex> hold(w.lock);
-            if (w.quitting)
-                break;
-            const gint64 now = g_get_monotonic_time();
-            for (const std::shared_ptr<SourceFallback>& fallback : w.fallbacks)
-                fallback->step(now, added, removed);
-        }
-        for (GstDevice* device : removed)
-            gst_object_unref(device);
+        DeviceNews news;
+        takeNews(news);
+        std::lock_guard<std::mutex> hold(w.lock);
+        if (w.quitting)
+            break;
+        const gint64 now = g_get_monotonic_time();
+        for (const std::shared_ptr<SourceFallback>& fallback : w.fallbacks)
+            fallback->step(now, news);
     }
 }
 
@@ -126,15 +136,17 @@ void stopSupervising(const SourceFallback* fallback) {
 }
 
 std::vector<GstDevice*> listCameras() {
-    std::vector<GstDevice*> cameras;
+    std::vector<GstDevice*> colour;
+    std::vector<GstDevice*> grey; // infra-red cameras, for face login: after those in colour
     GList* devices = gst_device_monitor_get_devices(monitor());
     for (GList* item = devices; item; item = item->next) {
         GstDevice* device = GST_DEVICE(item->data);
         if (canCapture(device))
-            cameras.push_back(GST_DEVICE(gst_object_ref(device)));
+            (offersGreyOnly(device) ? grey : colour).push_back(GST_DEVICE(gst_object_ref(device)));
     }
     g_list_free_full(devices, gst_object_unref);
-    return cameras;
+    colour.insert(colour.end(), grey.begin(), grey.end());
+    return colour;
 }
 
 } // namespace capture

@@ -188,7 +188,7 @@ TEST(LiveCapture, SourcesThatFailGiveWayToTheColourBarsAndSaySoOnce) {
     };
     const Case cases[] = {
         {"filesrc location=/velmora/no/such/clip.mp4 ! decodebin", "could not be opened: "},
-        {"filesrc location=/etc/passwd ! decodebin", "failed: "},
+        {"filesrc location=/etc/passwd ! decodebin", "gives no picture: "},
         {"videotestsrc num-buffers=0", "ended before its first picture"},
     };
     for (const Case& c : cases) {

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -101,7 +102,7 @@ namespace {
 
 // What the program shows, told from three dots: dot 0 at the top left, the top right one and
 // the one nearest the centre.
-enum class Shown { Nothing, Black, ColourBars, Camera, CyanCamera };
+enum class Shown { Nothing, Black, ColourBars, Camera, CyanCamera, GreyCamera };
 
 const char* nameOf(Shown shown) {
     switch (shown) {
@@ -113,6 +114,8 @@ const char* nameOf(Shown shown) {
         return "a fake camera's disc on white";
     case Shown::CyanCamera:
         return "the dropping-out camera's disc on cyan";
+    case Shown::GreyCamera:
+        return "the infra-red camera's disc on grey";
     default:
         return "something else";
     }
@@ -134,6 +137,11 @@ Shown look(const std::vector<Rgb>& pixels) {
         return Shown::ColourBars;
     if (dark(centre) && corner.g > 200 && corner.b > 200)
         return corner.r > 230 ? Shown::Camera : Shown::CyanCamera;
+    auto grey = [](const Rgb& p) {
+        return p.r > 120 && p.r < 180 && std::abs(p.g - p.r) < 8 && std::abs(p.b - p.r) < 8;
+    };
+    if (dark(centre) && grey(corner))
+        return Shown::GreyCamera;
     return Shown::Nothing;
 }
 
@@ -161,15 +169,32 @@ std::vector<std::string> linesOf(const std::string& text) {
     return lines;
 }
 
-// The fake cameras, alone and together: what comes on screen, in order, and the one line on
-// standard error for each source given up or taken over.
+// One picture the program must come to show, after a press of C when asked.
+struct Step {
+    Step(Shown shown) : shown(shown) {} // NOLINT: a plain picture reads best in the table
+    Shown shown;
+    bool pressC = false;
+};
+
+Step afterC(Shown shown) {
+    Step step(shown);
+    step.pressC = true;
+    return step;
+}
+
+// The fake cameras, alone and together, and sources named by hand: what comes on screen, in
+// order, with the user's presses of C between, and the one line on standard error for each
+// source given up, taken over or chosen.
 TEST(LiveProgram, EachCameraIsShownOrGivenUpInTurn) {
     struct Case {
         std::string cameras;
-        std::vector<Shown> pictures;
+        std::vector<Step> pictures;
         std::vector<std::string> lines; // each a part of one line, in order
+        std::string source = "";        // VELMORA_VIDEO_SOURCE
+        double staySeconds = 0;         // how long the last picture must then stay
     };
     const std::string busy = "velmora: camera \"Fake Busy Camera\" (/dev/video0) is busy";
+    const std::string freed = "velmora: camera \"Fake Freed Camera\" (/dev/video0)";
     const Case cases[] = {
         {"raw", {Shown::Camera}, {}},
         {"mjpeg", {Shown::Camera}, {}},
@@ -193,25 +218,57 @@ TEST(LiveProgram, EachCameraIsShownOrGivenUpInTurn) {
         {"late",
          {Shown::ColourBars, Shown::Camera},
          {"velmora: now showing camera \"Fake Late Camera\" (/dev/video0)"}},
+        // The infra-red camera comes after the colour one; C visits each source once, then
+        // round again.
+        {"grey,raw",
+         {Shown::Camera, afterC(Shown::GreyCamera), afterC(Shown::ColourBars),
+          afterC(Shown::Camera)},
+         {"velmora: now showing camera \"Fake Grey Camera\" (/dev/video0)",
+          "velmora: now showing colour bars",
+          "velmora: now showing camera \"Fake Raw Camera\" (/dev/video1)"}},
+        {"", {Shown::ColourBars, afterC(Shown::ColourBars)}, {"velmora: no other source to show"}},
+        // Held by another program at first (at opening, then at its first frame), then free.
+        {"freed",
+         {Shown::ColourBars, Shown::Camera},
+         {freed + " is busy; showing colour bars", "velmora: now showing " + freed.substr(9)}},
+        // A device changed once a second is still the same camera.
+        {"changing", {Shown::Camera}, {}, "", 2.5},
+        {"", {Shown::Camera}, {}, "velmorafakecamsrc kind=mjpeg"},
+        {"",
+         {Shown::ColourBars},
+         {"velmora: VELMORA_VIDEO_SOURCE \"filesrc location=/etc/passwd\" gives no picture: "},
+         "filesrc location=/etc/passwd"},
     };
     for (const Case& c : cases) {
+        const std::string name = c.cameras + " " + c.source;
         Program program({"window"},
-                        {"VELMORA_VIDEO_SOURCE=", "VELMORA_FAKE_CAMERAS=" + c.cameras,
-                         "VELMORA_FAKE_DROPOUT_SECONDS=3", "VELMORA_FAKE_LATE_SECONDS=3"});
+                        {"VELMORA_VIDEO_SOURCE=" + c.source, "VELMORA_FAKE_CAMERAS=" + c.cameras,
+                         "VELMORA_FAKE_DROPOUT_SECONDS=3", "VELMORA_FAKE_LATE_SECONDS=3",
+                         "VELMORA_FAKE_BUSY_SECONDS=4"});
         const Window window = findTitled("Velmora", kStartSeconds);
-        ASSERT_NE(window, 0u) << c.cameras;
+        ASSERT_NE(window, 0u) << name;
         std::vector<Rgb> pixels;
-        for (const Shown wanted : c.pictures) {
-            Shown seen = Shown::Nothing;
+        Shown seen = Shown::Nothing;
+        for (const Step& wanted : c.pictures) {
+            if (wanted.pressC)
+                pressKey(window, XK_c);
+            seen = Shown::Nothing;
             int width = 0, height = 0;
-            for (int tries = 0; tries < 300 && seen != wanted; ++tries) {
+            for (int tries = 0; tries < 300 && seen != wanted.shown; ++tries) {
                 pause(0.05);
                 pixels = grab(window, width, height);
                 seen = look(pixels);
             }
-            EXPECT_EQ(seen, wanted)
-                << c.cameras << ": expected " << nameOf(wanted) << ", saw " << nameOf(seen);
+            EXPECT_EQ(seen, wanted.shown)
+                << name << ": expected " << nameOf(wanted.shown) << ", saw " << nameOf(seen);
         }
+        for (double waited = 0; waited < c.staySeconds && seen == c.pictures.back().shown;
+             waited += 0.1) {
+            pause(0.1);
+            int width = 0, height = 0;
+            seen = look(grab(window, width, height));
+        }
+        EXPECT_EQ(seen, c.pictures.back().shown) << name << ": stays, but saw " << nameOf(seen);
         if (c.cameras == "wide") {
             savePng(window, "fake-camera-wide.png");
             const double shape = darkShape(pixels);
@@ -220,12 +277,12 @@ TEST(LiveProgram, EachCameraIsShownOrGivenUpInTurn) {
         }
         pressKey(window, XK_Escape);
         const Outcome outcome = program.wait(5);
-        EXPECT_TRUE(outcome.exited && outcome.status == 0) << c.cameras << ": Escape ends it";
+        EXPECT_TRUE(outcome.exited && outcome.status == 0) << name << ": Escape ends it";
         const std::vector<std::string> said = linesOf(outcome.stderrText);
-        EXPECT_EQ(said.size(), c.lines.size()) << c.cameras << ": said\n" << outcome.stderrText;
+        EXPECT_EQ(said.size(), c.lines.size()) << name << ": said\n" << outcome.stderrText;
         for (size_t i = 0; i < said.size() && i < c.lines.size(); ++i)
             EXPECT_NE(said[i].find(c.lines[i]), std::string::npos)
-                << c.cameras << ": line " << i << " is " << said[i];
+                << name << ": line " << i << " is " << said[i];
     }
 }
 

@@ -10,16 +10,19 @@ namespace {
 
 // A new kind of fake camera is one row here.
 const FakeCamKind kKinds[] = {
-    // keyword, modes offered, fault, seconds to open, arrives late
-    {"raw", FakeCamModes::Raw43, FakeCamFault::None, 0.0, false},
-    {"mjpeg", FakeCamModes::Jpeg43, FakeCamFault::None, 0.0, false},
-    {"unopenable", FakeCamModes::Raw43, FakeCamFault::OpenFails, 0.0, false},
-    {"busy", FakeCamModes::Raw43, FakeCamFault::Busy, 0.0, false},
-    {"dropout", FakeCamModes::Raw43, FakeCamFault::Dropout, 0.0, false},
-    {"eos", FakeCamModes::Raw43, FakeCamFault::Eos, 0.0, false},
-    {"slow", FakeCamModes::Raw43, FakeCamFault::None, 1.5, false},
-    {"wide", FakeCamModes::Wide, FakeCamFault::None, 0.0, false},
-    {"late", FakeCamModes::Raw43, FakeCamFault::None, 0.0, true},
+    // keyword, modes offered, fault, seconds to open, arrives late, changes
+    {"raw", FakeCamModes::Raw43, FakeCamFault::None, 0.0, false, false},
+    {"mjpeg", FakeCamModes::Jpeg43, FakeCamFault::None, 0.0, false, false},
+    {"unopenable", FakeCamModes::Raw43, FakeCamFault::OpenFails, 0.0, false, false},
+    {"busy", FakeCamModes::Raw43, FakeCamFault::Busy, 0.0, false, false},
+    {"dropout", FakeCamModes::Raw43, FakeCamFault::Dropout, 0.0, false, false},
+    {"eos", FakeCamModes::Raw43, FakeCamFault::Eos, 0.0, false, false},
+    {"slow", FakeCamModes::Raw43, FakeCamFault::None, 1.5, false, false},
+    {"wide", FakeCamModes::Wide, FakeCamFault::None, 0.0, false, false},
+    {"late", FakeCamModes::Raw43, FakeCamFault::None, 0.0, true, false},
+    {"grey", FakeCamModes::Grey43, FakeCamFault::None, 0.0, false, false},
+    {"freed", FakeCamModes::Raw43, FakeCamFault::BusyAWhile, 0.0, false, false},
+    {"changing", FakeCamModes::Raw43, FakeCamFault::None, 0.0, false, true},
 };
 
 // One frame size of a camera and the frame rates it runs at there.
@@ -37,7 +40,7 @@ std::vector<Mode> modesOf(FakeCamModes modes) {
 
 std::mutex stateLock;
 std::set<std::string> droppedOut; // paths of the cameras that dropped out
-gint64 lateClockStart = -1;       // monotonic microseconds; -1: not started
+gint64 clockStart = -1;           // monotonic microseconds; -1: not started
 std::set<std::string> saidOnce;   // the warnings already written
 
 void sayOnce(const std::string& line) {
@@ -88,10 +91,11 @@ GstCaps* fakeCamCaps(const FakeCamKind& kind) {
             gst_value_set_fraction(&value, rate, 1);
             gst_value_list_append_and_take_value(&rates, &value);
         }
+        const char* format = kind.modes == FakeCamModes::Grey43 ? "GRAY8" : "YUY2";
         GstStructure* s =
             kind.modes == FakeCamModes::Jpeg43
                 ? gst_structure_new_empty("image/jpeg")
-                : gst_structure_new("video/x-raw", "format", G_TYPE_STRING, "YUY2", nullptr);
+                : gst_structure_new("video/x-raw", "format", G_TYPE_STRING, format, nullptr);
         gst_structure_set(s, "width", G_TYPE_INT, mode.width, "height", G_TYPE_INT, mode.height,
                           "pixel-aspect-ratio", GST_TYPE_FRACTION, 1, 1, nullptr);
         gst_structure_take_value(s, "framerate", &rates);
@@ -150,17 +154,22 @@ bool fakeCamDroppedOut(const std::string& path) {
     return droppedOut.count(path) > 0;
 }
 
-void fakeCamStartLateClock() {
+void fakeCamStartClock() {
     std::lock_guard<std::mutex> hold(stateLock);
-    if (lateClockStart < 0)
-        lateClockStart = g_get_monotonic_time();
+    if (clockStart < 0)
+        clockStart = g_get_monotonic_time();
+}
+
+double fakeCamSecondsSinceStart() {
+    std::lock_guard<std::mutex> hold(stateLock);
+    return clockStart < 0 ? 0.0 : (g_get_monotonic_time() - clockStart) / 1e6;
 }
 
 double fakeCamSecondsUntilLate() {
     const double delay = fakeCamSeconds("VELMORA_FAKE_LATE_SECONDS", 3.0);
     std::lock_guard<std::mutex> hold(stateLock);
-    if (lateClockStart < 0)
+    if (clockStart < 0)
         return -1.0;
-    const double waited = (g_get_monotonic_time() - lateClockStart) / 1e6;
+    const double waited = (g_get_monotonic_time() - clockStart) / 1e6;
     return waited >= delay ? 0.0 : delay - waited;
 }

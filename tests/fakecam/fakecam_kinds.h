@@ -12,15 +12,18 @@ enum class FakeCamModes {
     Raw43,  // video/x-raw YUY2 at 160x120, 320x240, 640x480
     Jpeg43, // image/jpeg at the same sizes
     Wide,   // video/x-raw YUY2 at 640x360 only
+    Grey43, // video/x-raw GRAY8 at 160x120, 320x240, 640x480, as an infra-red camera
 };
 
 // What goes wrong with a fake camera, if anything.
 enum class FakeCamFault {
     None,
-    OpenFails, // NULL to READY fails with an open error
-    Busy,      // a busy error instead of the first frame
-    Eos,       // end-of-stream instead of the first frame
-    Dropout,   // a read error after VELMORA_FAKE_DROPOUT_SECONDS of frames; the device goes away
+    OpenFails,  // NULL to READY fails with an open error
+    Busy,       // a busy error instead of the first frame
+    Eos,        // end-of-stream instead of the first frame
+    Dropout,    // a read error after VELMORA_FAKE_DROPOUT_SECONDS of frames; the device goes away
+    BusyAWhile, // busy for VELMORA_FAKE_BUSY_SECONDS after monitoring starts, then free: the
+                // first half at opening (as V4L2 says it), the second half at the first frame
 };
 
 struct FakeCamKind {
@@ -29,6 +32,7 @@ struct FakeCamKind {
     FakeCamFault fault;  // what goes wrong
     double openSeconds;  // how long NULL to READY blocks, in seconds
     bool arrivesLate;    // listed only VELMORA_FAKE_LATE_SECONDS after monitoring starts
+    bool changes;        // its device changes (a new device object) once a second
 };
 
 // The kind with this keyword (ASCII case ignored), or null.
@@ -64,8 +68,11 @@ double fakeCamSeconds(const char* variable, double fallback);
 void fakeCamMarkDroppedOut(const std::string& path);
 bool fakeCamDroppedOut(const std::string& path);
 
-// Starts the late cameras' clock, at the first start of monitoring in this process.
-void fakeCamStartLateClock();
+// Starts the clock of the late and the busy-for-a-while cameras, at the first start of
+// monitoring in this process.
+void fakeCamStartClock();
+// Seconds since that clock started; 0 while it has not.
+double fakeCamSecondsSinceStart();
 // Seconds until late cameras arrive: 0 once they have, a negative number if the clock has not
 // started.
 double fakeCamSecondsUntilLate();

@@ -7,6 +7,7 @@
 
 #include <gst/video/video.h>
 
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 
@@ -27,10 +28,12 @@ namespace {
 
 enum { PROP_0, PROP_KIND, PROP_DEVICE };
 
-const guint8 kGrey = 128; // chroma of any grey
+const guint8 kGrey = 128;          // chroma of any grey
+const guint8 kInfraRedWhite = 150; // the luma of white on a greyscale-only camera
 
-GstStaticPadTemplate srcTemplate = GST_STATIC_PAD_TEMPLATE(
-    "src", GST_PAD_SRC, GST_PAD_ALWAYS, GST_STATIC_CAPS(GST_VIDEO_CAPS_MAKE("{ YUY2, I420 }")));
+GstStaticPadTemplate srcTemplate =
+    GST_STATIC_PAD_TEMPLATE("src", GST_PAD_SRC, GST_PAD_ALWAYS,
+                            GST_STATIC_CAPS(GST_VIDEO_CAPS_MAKE("{ YUY2, I420, GRAY8 }")));
 
 // Whether pixel (x, y) lies in the disc.
 bool inDisc(int x, int y, int width, int height) {
@@ -51,10 +54,12 @@ const Tint kCyan = {176, 96};
 void drawPicture(GstVideoFrame* frame, Tint tint) {
     const int width = GST_VIDEO_FRAME_WIDTH(frame);
     const int height = GST_VIDEO_FRAME_HEIGHT(frame);
-    // Black and white in the frame's luma range: full for JPEG, 16 to 235 otherwise.
+    // Black and white in the frame's luma range: full for JPEG, 16 to 235 otherwise. An
+    // infra-red camera's white is a middle grey, so that a test can tell its picture apart.
     const bool full = GST_VIDEO_INFO_COLORIMETRY(&frame->info).range == GST_VIDEO_COLOR_RANGE_0_255;
+    const bool grey = GST_VIDEO_FRAME_FORMAT(frame) == GST_VIDEO_FORMAT_GRAY8;
     const guint8 black = full ? 0 : 16;
-    const guint8 white = full ? 255 : 235;
+    const guint8 white = grey ? kInfraRedWhite : full ? 255 : 235;
     auto lumaAt = [&](int x, int y) { return inDisc(x, y, width, height) ? black : white; };
     auto* luma = static_cast<guint8*>(GST_VIDEO_FRAME_PLANE_DATA(frame, 0));
     const int stride = GST_VIDEO_FRAME_PLANE_STRIDE(frame, 0);
@@ -89,6 +94,16 @@ GstClockTime frameDuration(const GstVideoInfo& info) {
     return frameTime(info, 1);
 }
 
+// Whether the camera is still held by another program: for the busy-for-a-while kind, how far
+// into its busy time the process is (0 to 1), else -1.
+double busyPart(const FakeCamKind& kind) {
+    if (kind.fault != FakeCamFault::BusyAWhile)
+        return -1;
+    const double busy = fakeCamSeconds("VELMORA_FAKE_BUSY_SECONDS", 4.0);
+    const double part = busy > 0 ? fakeCamSecondsSinceStart() / busy : 1;
+    return part < 1 ? part : -1;
+}
+
 bool failOpen(FakeCamPicture* self) {
     if (!self->kind) {
         GST_ELEMENT_ERROR(
@@ -101,6 +116,14 @@ bool failOpen(FakeCamPicture* self) {
         GST_ELEMENT_ERROR(self, RESOURCE, OPEN_READ_WRITE,
                           ("Cannot open device '%s'", self->device),
                           ("fake camera of kind %s", self->kind->keyword));
+        return true;
+    }
+    const double busy = busyPart(*self->kind);
+    if (busy >= 0 && busy < 0.5) {
+        // As V4L2 says it when another program holds the device.
+        GST_ELEMENT_ERROR(self, RESOURCE, OPEN_READ_WRITE,
+                          ("Could not open device '%s' for reading and writing.", self->device),
+                          ("system error: %s", g_strerror(EBUSY)));
         return true;
     }
     return false;
@@ -173,7 +196,7 @@ GstFlowReturn fill(GstPushSrc* source, GstBuffer* buffer) {
     auto* self = FAKECAM_PICTURE(source);
     const GstClockTime time = frameTime(self->info, self->frames);
     const FakeCamFault fault = self->kind->fault;
-    if (fault == FakeCamFault::Busy && self->frames == 0) {
+    if ((fault == FakeCamFault::Busy || busyPart(*self->kind) >= 0) && self->frames == 0) {
         GST_ELEMENT_ERROR(self, RESOURCE, BUSY, ("Device '%s' is busy", self->device),
                           ("fake camera of kind %s", self->kind->keyword));
         return GST_FLOW_ERROR;

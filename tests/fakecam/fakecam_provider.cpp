@@ -1,6 +1,7 @@
 // The fake camera devices and their provider. Monitoring adds the listed cameras at once, the
-// late ones after their delay on a thread of the provider's own, and removes a camera that drops
-// out; probing answers the same list as it stands at that moment.
+// late ones after their delay on a thread of the provider's own, changes the changing ones once
+// a second on another, and removes a camera that drops out; probing answers the same list as it
+// stands at that moment.
 #include "fakecam_provider.h"
 
 #include "fakecam_kinds.h"
@@ -18,10 +19,11 @@ G_DEFINE_TYPE(FakeCamDevice, fakecam_device, GST_TYPE_DEVICE)
 
 struct _FakeCamProvider {
     GstDeviceProvider parent;
-    GThread* lateThread; // adds the late cameras; null when there are none to wait for
-    GMutex lock;         // guards stopping
-    GCond wake;          // signalled when stopping is set
-    bool stopping;       // tells the late thread to give up waiting
+    GThread* lateThread;   // adds the late cameras; null when there are none to wait for
+    GThread* changeThread; // changes the changing cameras; null when there are none
+    GMutex lock;           // guards stopping
+    GCond wake;            // signalled when stopping is set
+    bool stopping;         // tells the provider's threads to give up waiting
 };
 
 G_DEFINE_TYPE(FakeCamProvider, fakecam_provider, GST_TYPE_DEVICE_PROVIDER)
@@ -32,14 +34,16 @@ namespace {
 std::mutex monitoringLock;
 FakeCamProvider* monitoring = nullptr;
 
-GstDevice* makeDevice(const FakeCamEntry& entry) {
+// A device object for the camera; change counts the changes of a changing camera, each of
+// which gives it new properties.
+GstDevice* makeDevice(const FakeCamEntry& entry, int change = 0) {
     const std::string path = fakeCamPath(entry.index);
     const std::string name = fakeCamDisplayName(*entry.kind);
     GstCaps* caps = fakeCamCaps(*entry.kind);
-    GstStructure* properties =
-        gst_structure_new("velmorafakecam-proplist", "device.path", G_TYPE_STRING, path.c_str(),
-                          "api.v4l2.path", G_TYPE_STRING, path.c_str(), "velmora.fakecam.kind",
-                          G_TYPE_STRING, entry.kind->keyword, nullptr);
+    GstStructure* properties = gst_structure_new(
+        "velmorafakecam-proplist", "device.path", G_TYPE_STRING, path.c_str(), "api.v4l2.path",
+        G_TYPE_STRING, path.c_str(), "velmora.fakecam.kind", G_TYPE_STRING, entry.kind->keyword,
+        "velmora.fakecam.change", G_TYPE_INT, change, nullptr);
     auto* device = FAKECAM_DEVICE(g_object_new(FAKECAM_TYPE_DEVICE, "display-name", name.c_str(),
                                                "caps", caps, "device-class", "Video/Source",
                                                "properties", properties, nullptr));
@@ -91,15 +95,61 @@ gpointer addLateCameras(gpointer data) {
     return nullptr;
 }
 
+// The device object the provider lists now for the camera at path, with a reference, or null.
+GstDevice* listedDevice(GstDeviceProvider* provider, const std::string& path) {
+    GstDevice* found = nullptr;
+    GST_OBJECT_LOCK(provider);
+    for (GList* item = provider->devices; item && !found; item = item->next)
+        if (fakeCamPath(FAKECAM_DEVICE(item->data)->index) == path)
+            found = GST_DEVICE(gst_object_ref(item->data));
+    GST_OBJECT_UNLOCK(provider);
+    return found;
+}
+
+// Once a second until monitoring stops, every changing camera gets a new device object, as a
+// provider announces a change of a camera's properties.
+gpointer changeCameras(gpointer data) {
+    auto* self = FAKECAM_PROVIDER(data);
+    for (int change = 1;; ++change) {
+        g_mutex_lock(&self->lock);
+        const gint64 until = g_get_monotonic_time() + G_USEC_PER_SEC;
+        while (!self->stopping && g_cond_wait_until(&self->wake, &self->lock, until))
+            ;
+        const bool stopping = self->stopping;
+        g_mutex_unlock(&self->lock);
+        if (stopping)
+            return nullptr;
+        for (const FakeCamEntry& entry : presentEntries(false)) {
+            GstDevice* old = entry.kind->changes
+                                 ? listedDevice(GST_DEVICE_PROVIDER(self), fakeCamPath(entry.index))
+                                 : nullptr;
+            if (!old)
+                continue;
+            gst_device_provider_device_changed(GST_DEVICE_PROVIDER(self), makeDevice(entry, change),
+                                               old);
+            gst_object_unref(old);
+        }
+    }
+}
+
+bool anyChanging() {
+    for (const FakeCamEntry& entry : presentEntries(false))
+        if (entry.kind->changes)
+            return true;
+    return false;
+}
+
 gboolean start(GstDeviceProvider* provider) {
     auto* self = FAKECAM_PROVIDER(provider);
-    fakeCamStartLateClock();
+    fakeCamStartClock();
     // Each is announced as added on the provider's bus, which the monitor passes on.
     for (const FakeCamEntry& entry : presentEntries(false))
         gst_device_provider_device_add(provider, makeDevice(entry));
     self->stopping = false;
     if (!presentEntries(true).empty())
         self->lateThread = g_thread_new("fakecam-late", addLateCameras, self);
+    if (anyChanging())
+        self->changeThread = g_thread_new("fakecam-changes", changeCameras, self);
     std::lock_guard<std::mutex> hold(monitoringLock);
     monitoring = self;
     return TRUE;
@@ -115,9 +165,11 @@ void stop(GstDeviceProvider* provider) {
     self->stopping = true;
     g_cond_broadcast(&self->wake);
     g_mutex_unlock(&self->lock);
-    if (self->lateThread)
-        g_thread_join(self->lateThread);
-    self->lateThread = nullptr;
+    for (GThread** thread : {&self->lateThread, &self->changeThread}) {
+        if (*thread)
+            g_thread_join(*thread);
+        *thread = nullptr;
+    }
 }
 
 GstElement* createElement(GstDevice* device, const gchar* name) {
@@ -145,12 +197,7 @@ void fakeCamDeviceGone(const std::string& path) {
         return;
     // The removal must name the very device object the provider added.
     GstDeviceProvider* provider = GST_DEVICE_PROVIDER(monitoring);
-    GstDevice* gone = nullptr;
-    GST_OBJECT_LOCK(provider);
-    for (GList* item = provider->devices; item && !gone; item = item->next)
-        if (fakeCamPath(FAKECAM_DEVICE(item->data)->index) == path)
-            gone = GST_DEVICE(gst_object_ref(item->data));
-    GST_OBJECT_UNLOCK(provider);
+    GstDevice* gone = listedDevice(provider, path);
     if (gone) {
         gst_device_provider_device_remove(provider, gone);
         gst_object_unref(gone);
@@ -181,5 +228,6 @@ static void fakecam_provider_init(FakeCamProvider* self) {
     g_mutex_init(&self->lock);
     g_cond_init(&self->wake);
     self->lateThread = nullptr;
+    self->changeThread = nullptr;
     self->stopping = false;
 }

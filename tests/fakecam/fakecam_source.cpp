@@ -18,9 +18,9 @@ namespace {
 
 enum { PROP_0, PROP_KIND, PROP_DEVICE };
 
-GstStaticPadTemplate srcTemplate =
-    GST_STATIC_PAD_TEMPLATE("src", GST_PAD_SRC, GST_PAD_ALWAYS,
-                            GST_STATIC_CAPS("video/x-raw, format=(string)YUY2; image/jpeg"));
+GstStaticPadTemplate srcTemplate = GST_STATIC_PAD_TEMPLATE(
+    "src", GST_PAD_SRC, GST_PAD_ALWAYS,
+    GST_STATIC_CAPS("video/x-raw, format=(string){ YUY2, GRAY8 }; image/jpeg"));
 
 void removeChildren(GstBin* bin) {
     while (GST_BIN_CHILDREN(bin))
