@@ -141,8 +141,10 @@ struct View {
     }
 };
 
-// Colour bars: a picture whose parts all differ, so that a picture moved or cut shows.
-const char kBars[] = "VELMORA_VIDEO_SOURCE=videotestsrc pattern=smpte";
+// Colour bars: a picture whose parts all differ, so that a picture moved or cut shows. These
+// bars stand still; the plain SMPTE pattern has a corner of snow, new in every frame, and a
+// picture that never comes to rest.
+const char kBars[] = "VELMORA_VIDEO_SOURCE=videotestsrc pattern=smpte-rp-219";
 
 // Waits, up to kChangeSeconds, for the picture of a window to come to rest with enough dots
 // drawn and the ring faded (two looks half a second apart alike); empty if it does not.
