@@ -7,9 +7,11 @@
 VELMORA_BUILD_PACKAGES="cmake g++ make pkg-config libsdl1.2-dev libgl-dev libglu1-mesa-dev
   libx11-dev libxrandr-dev libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev"
 VELMORA_RUN_PACKAGES="gstreamer1.0-plugins-base gstreamer1.0-plugins-good libgl1-mesa-dri"
+# clang's fuzzer runtime by its unversioned name, which follows the release's own clang.
+VELMORA_FUZZ_PACKAGES="clang libclang-rt-dev"
 VELMORA_TEST_PACKAGES="libgtest-dev libgmock-dev xvfb xauth xdotool libxtst-dev imagemagick
-  desktop-file-utils man-db appstream lintian libbenchmark-dev clang libclang-rt-dev
-  clang-format"
+  desktop-file-utils man-db appstream lintian dpkg-dev libbenchmark-dev clang-format
+  $VELMORA_FUZZ_PACKAGES"
 
 # Installs the named packages that are not installed yet; prints nothing if none is missing.
 velmora_install() {
@@ -38,6 +40,7 @@ velmora_install() {
         $sudo_cmd env DEBIAN_FRONTEND=noninteractive apt-get update -q ||
         ! velmora_progress "$log" '
             /^Get:/ { if (got++ % 25 == 0) say("downloading packages (" got " so far)") }
+            /^Unpacking / { if (unpacked++ % 25 == 0) say("unpacking packages (" unpacked " so far)") }
             /^Setting up / { if (set++ % 25 == 0) say("setting up packages (" set " so far)") }' \
             $sudo_cmd env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends $missing; then
         cat "$log" >&2
