@@ -39,7 +39,7 @@ if [ ! -s "$clean" ]; then
     trap 'exit 143' TERM HUP
     echo "velmora: making a minimal Debian $release from $mirror (once; kept in $clean)"
     if ! velmora_keep_saying "making Debian $release" velmora_progress "$cache/$release.log" '
-            /^I: Retrieving Packages/ { say("reading the package lists") }
+            /^I: Retrieving (InRelease|Release|Packages)/ { if (!lists++) say("reading the package lists"); next }
             /^I: Retrieving / { if (got++ % 25 == 0) say("downloading packages (" got " so far)") }
             /^I: Extracting / { if (extracted++ % 25 == 0) say("unpacking packages (" extracted " so far)") }
             /^I: Unpacking the base/ { say("installing the base system") }
