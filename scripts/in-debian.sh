@@ -90,6 +90,8 @@ echo "velmora: cloning this checkout's last commit ($(git -C "$VELMORA_ROOT" rev
 git clone --quiet --no-checkout "$VELMORA_ROOT" "$root/root/velmora"
 git -C "$root/root/velmora" checkout --quiet --detach "$commit"
 cp /etc/resolv.conf "$root/etc/resolv.conf"
+# A system that lives for one command need not survive a crash: dpkg skips its syncs there.
+echo force-unsafe-io >"$root/etc/dpkg/dpkg.cfg.d/velmora-scratch"
 mount -t proc proc "$root/proc"
 mount --rbind /dev "$root/dev"
 mount --make-rslave "$root/dev"
