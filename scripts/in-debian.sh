@@ -27,8 +27,8 @@ cache=${VELMORA_DEBIAN_CACHE:-/var/cache/velmora-debian}
 mirror=${VELMORA_DEBIAN_MIRROR:-http://deb.debian.org/debian}
 clean="$cache/$release.tar"
 archives="$cache/$release-archives"
-commit=$(git -C "$VELMORA_ROOT" rev-parse HEAD)
 velmora_install debootstrap git
+commit=$(git -C "$VELMORA_ROOT" rev-parse HEAD)
 mkdir -p "$cache" "$archives/partial"
 
 # Makes the clean system once: debootstrap into a scratch folder, packed into the tarball.
