@@ -33,7 +33,7 @@ void catchStopSignals() {
         wakeRead = ends[0];
         wakeWrite = ends[1];
     }
-    struct sigaction action {};
+    struct sigaction action = {};
     action.sa_handler = noteStop;
     sigemptyset(&action.sa_mask);
     // Other code's interrupted calls go on; poll is never restarted, and the pipe wakes it anyway.

@@ -7,9 +7,11 @@
 VELMORA_BUILD_PACKAGES="cmake g++ make pkg-config libsdl1.2-dev libgl-dev libglu1-mesa-dev
   libx11-dev libxrandr-dev libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev"
 VELMORA_RUN_PACKAGES="gstreamer1.0-plugins-base gstreamer1.0-plugins-good libgl1-mesa-dri"
+# clang's fuzzer runtime by its unversioned name, which follows the release's own clang.
+VELMORA_FUZZ_PACKAGES="clang libclang-rt-dev"
 VELMORA_TEST_PACKAGES="libgtest-dev libgmock-dev xvfb xauth xdotool libxtst-dev imagemagick
-  desktop-file-utils man-db appstream lintian libbenchmark-dev clang libclang-rt-14-dev
-  clang-format"
+  desktop-file-utils man-db appstream lintian dpkg-dev libbenchmark-dev clang-format
+  $VELMORA_FUZZ_PACKAGES"
 
 # Installs the named packages that are not installed yet; prints nothing if none is missing.
 velmora_install() {
@@ -38,6 +40,7 @@ velmora_install() {
         $sudo_cmd env DEBIAN_FRONTEND=noninteractive apt-get update -q ||
         ! velmora_progress "$log" '
             /^Get:/ { if (got++ % 25 == 0) say("downloading packages (" got " so far)") }
+            /^Unpacking / { if (unpacked++ % 25 == 0) say("unpacking packages (" unpacked " so far)") }
             /^Setting up / { if (set++ % 25 == 0) say("setting up packages (" set " so far)") }' \
             $sudo_cmd env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends $missing; then
         cat "$log" >&2
@@ -48,6 +51,9 @@ velmora_install() {
 
 # Runs a command with its output in a log, while an awk program reads that output and says what
 # is going on through say(text), which prints "velmora: text" at once. Returns the command's status.
+# The reader can never cut the command short: the program always has a rule that reads every line
+# (an awk may otherwise stop before its input), and whatever it leaves unread, even if it fails,
+# is drained, so that neither tee nor the command ever writes into a closed pipe.
 # (Shell functions share their variables, hence the long names.)
 velmora_progress() {
     progress_log=$1
@@ -57,11 +63,15 @@ velmora_progress() {
     # Debian's default awk, mawk, reads a pipe in large blocks unless told to take lines as they come.
     progress_awk=awk
     if awk -W version 2>/dev/null | grep -q mawk; then progress_awk="awk -W interactive"; fi
-    { "$@" 2>&1; echo $? >"$progress_status"; } | tee "$progress_log" |
-        $progress_awk "function say(text) { print \"velmora: \" text; fflush() } $progress_watch"
+    { "$@" 2>&1; echo $? >"$progress_status"; } | tee "$progress_log" | {
+        $progress_awk "function say(text) { print \"velmora: \" text; fflush() }
+            $progress_watch
+            { progress_lines++ }" || true
+        cat >/dev/null
+    }
     set -- "$(cat "$progress_status")"
     rm -f "$progress_status"
-    return "$1"
+    return "${1:-1}"
 }
 
 # Configures and builds a build tree, saying each step and the build's progress every 10 % (and

@@ -7,7 +7,7 @@ seconds=${1:-60}
 VELMORA_ROOT=$(cd "$(dirname "$0")/.." && pwd)
 . "$VELMORA_ROOT/scripts/deps.sh"
 # shellcheck disable=SC2086
-velmora_install $VELMORA_BUILD_PACKAGES $VELMORA_RUN_PACKAGES clang libclang-rt-14-dev
+velmora_install $VELMORA_BUILD_PACKAGES $VELMORA_RUN_PACKAGES $VELMORA_FUZZ_PACKAGES
 CC=clang CXX=clang++ velmora_build "$VELMORA_ROOT/build-fuzz" -DCMAKE_BUILD_TYPE=Debug \
     -DVELMORA_FUZZ=ON -DVELMORA_BUILD_TESTS=OFF -DVELMORA_BUILD_BENCH=OFF
 scratch=$(mktemp -d)

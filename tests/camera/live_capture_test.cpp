@@ -79,8 +79,10 @@ TEST(LiveCapture, UniformSourcesGiveTheirColourInEveryCell) {
 // The camera image: red in its top-left quarter, blue elsewhere. Upright and mirrored, the red
 // is at the top right of the grid.
 TEST(LiveCapture, TheImageIsUprightAndMirroredThroughTheRealFrameCopy) {
-    CameraGrid* grid = gridOn("videotestsrc pattern=red ! video/x-raw,width=80,height=60 ! "
-                              "videobox right=-80 bottom=-60 fill=blue");
+    // In an RGB format, so the colours come through exactly (a round trip through YUV may not).
+    CameraGrid* grid = gridOn("videotestsrc pattern=red ! video/x-raw,format=BGRx,width=80,"
+                              "height=60 ! videobox right=-80 bottom=-60 fill=blue ! "
+                              "video/x-raw,format=BGRx");
     ASSERT_TRUE(firstFrame(grid));
     for (int row = 0; row < kRows; ++row)
         for (int col = 0; col < kCols; ++col) {

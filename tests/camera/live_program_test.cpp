@@ -15,10 +15,11 @@ using namespace harness;
 namespace {
 
 const double kStartSeconds = 15; // software OpenGL on a busy machine can be slow to start
-// The camera image: red in its top-left quarter, blue elsewhere.
+// The camera image: red in its top-left quarter, blue elsewhere. Made in an RGB format, so the
+// colours reach the dots exactly: a round trip through YUV may round 255 to 254.
 const char kQuarterSource[] = "VELMORA_VIDEO_SOURCE=videotestsrc pattern=red ! "
-                              "video/x-raw,width=80,height=60 ! videobox right=-80 bottom=-60 "
-                              "fill=blue";
+                              "video/x-raw,format=BGRx,width=80,height=60 ! "
+                              "videobox right=-80 bottom=-60 fill=blue ! video/x-raw,format=BGRx";
 
 bool same(const Rgb& a, const Rgb& b) {
     return a.r == b.r && a.g == b.g && a.b == b.b;

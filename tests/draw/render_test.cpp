@@ -52,12 +52,24 @@ class Rendering : public ::testing::Test {
         scene.dotCount = static_cast<int32_t>(dots.size());
     }
 
-    // The pixel at (x, y), y counted down from the top, of the frame just presented.
+    // The pixel at (x, y), y counted down from the top, of the frame just presented, read from
+    // where it was drawn: the window's back buffer, or the framebuffer object that an SDL 1.2
+    // compatibility layer draws into and copies to the window (it keeps the frame after the swap).
+    // An OpenGL error on the way fails the test here, not the program's next check.
     static Rgb pixel(int x, int y) {
-        unsigned char rgb[3];
-        glReadBuffer(GL_BACK);
+        constexpr GLenum readFramebufferBinding = 0x8CAA; // OpenGL 3.0, ARB_framebuffer_object
+        EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR)) << "left before the reading";
+        GLint framebuffer = 0;
+        glGetIntegerv(readFramebufferBinding, &framebuffer);
+        if (glGetError() != GL_NO_ERROR)
+            framebuffer = 0; // an OpenGL without framebuffer objects always draws to the window
+        if (framebuffer == 0)
+            glReadBuffer(GL_BACK);
+        unsigned char rgb[3] = {};
         glPixelStorei(GL_PACK_ALIGNMENT, 1);
         glReadPixels(x, 599 - y, 1, 1, GL_RGB, GL_UNSIGNED_BYTE, rgb);
+        EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR))
+            << "reading pixel " << x << ", " << y;
         return {rgb[0], rgb[1], rgb[2]};
     }
     static bool isWhite(Rgb c) { return c.r == 255 && c.g == 255 && c.b == 255; }

@@ -69,11 +69,22 @@ check "cpack makes velmora_${version}_${arch}.deb" test -s "$deb"
 if [ -s "$deb" ]; then
     check "the package is named velmora" test "$(dpkg-deb -f "$deb" Package)" = velmora
     check "the package has the project's version" test "$(dpkg-deb -f "$deb" Version)" = "$version"
-    depends=$(dpkg-deb -f "$deb" Depends)
-    for dependency in libsdl1.2debian libgl1 libglu1-mesa libx11-6 libxrandr2 libgstreamer1.0-0 \
-        libgstreamer-plugins-base1.0-0 gstreamer1.0-plugins-base gstreamer1.0-plugins-good; do
-        check "the package depends on $dependency" sh -c "printf '%s' '$depends' | tr ',' '\n' | sed 's/^ *//' | grep -qx '$dependency'"
+    # One dependency a line: a package name, then its version constraint, if any.
+    depends=$(dpkg-deb -f "$deb" Depends | tr ',' '\n' | sed 's/^ *//')
+    depends_on() { printf '%s\n' "$depends" | awk -v want="$1" '$1 == want { found = 1 } END { exit !found }'; }
+    for dependency in libc6 libstdc++6 libsdl1.2debian libgl1 libglu1-mesa libx11-6 libxrandr2 \
+        libgstreamer1.0-0 libgstreamer-plugins-base1.0-0 gstreamer1.0-plugins-base \
+        gstreamer1.0-plugins-good; do
+        check "the package depends on $dependency" depends_on "$dependency"
     done
+    # dpkg-shlibdeps gives a library whose package lists its symbols the version they need.
+    versioned() {
+        for library in libc6 libstdc++6 libsdl1.2debian libx11-6 libgstreamer1.0-0; do
+            printf '%s\n' "$depends" | awk -v want="$library" '$1 == want && $2 == "(>="' | grep -q . ||
+                { echo "no version: $library in $depends"; return 1; }
+        done
+    }
+    check "the library dependencies have the versions dpkg-shlibdeps found" versioned
     check "the long description is plain text, not preformatted" plain_description "$deb"
     contents=$(dpkg-deb -c "$deb")
     for file in $installed; do

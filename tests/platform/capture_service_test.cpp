@@ -249,9 +249,10 @@ TEST(CaptureService, ABadDescriptionSaysSoOnceAndIsLeftOut) {
 TEST(CaptureService, FrameCopyIsBottomRowFirstWithoutGapsWhateverTheStride) {
     CoInitialize(nullptr);
     // 161 pixels of 3 bytes: GStreamer pads each row to 484 bytes; the copy must not. The image
-    // is red in its top 61 rows and blue in the 60 below.
-    Chain chain(sourceFrom("videotestsrc pattern=red ! video/x-raw,width=161,height=61 ! "
-                           "videobox bottom=-60 fill=blue"));
+    // is red in its top 61 rows and blue in the 60 below, made in an RGB format so that the
+    // colours come through exactly (a round trip through YUV may not).
+    Chain chain(sourceFrom("videotestsrc pattern=red ! video/x-raw,format=BGRx,width=161,"
+                           "height=61 ! videobox bottom=-60 fill=blue ! video/x-raw,format=BGRx"));
     ASSERT_EQ(setSize(chain.source, 161, 121), S_OK);
     ASSERT_EQ(chain.connect(), S_OK);
     std::vector<BYTE> frame(161 * 121 * 3);
