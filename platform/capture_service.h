@@ -1,8 +1,8 @@
 // The video capture service in the shape of the Windows one (COM and DirectShow names and
 // meanings), holding only what the capture graph and the frame copy use. The interfaces are
 // abstract, so a test can put filters and pins of its own into a graph; the implementation in
-// capture_service_gstreamer.cpp backs them with GStreamer: the filter graph is a pipeline, a
-// filter an element, a pin a pad.
+// gstreamer/capture_service_gstreamer.cpp backs them with GStreamer: the filter graph is a
+// pipeline, a filter an element, a pin a pad.
 #pragma once
 
 #include <cstdint>

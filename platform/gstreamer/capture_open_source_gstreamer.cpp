@@ -1,7 +1,7 @@
 // A video source opened in a pipeline of its own, which decodes its frames where they need it,
 // brings its picture to the output's size and shape and hands each frame over as it comes.
-#include "platform/capture_gstreamer.h"
-#include "platform/capture_sources_gstreamer.h"
+#include "platform/gstreamer/capture_gstreamer.h"
+#include "platform/gstreamer/capture_sources_gstreamer.h"
 
 #include <gst/app/gstappsink.h>
 #include <gst/app/gstappsrc.h>

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 // After GoogleTest, whose names Xlib's macros (None, Bool) would clash with.
-#include "platform/message_box_text.h"
+#include "platform/x11/message_box_text_x11.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,6 +1,6 @@
 // The capture service on GStreamer: start-up and the making of objects, by the service's own
 // classes or by class objects a test registered.
-#include "platform/capture_gstreamer.h"
+#include "platform/gstreamer/capture_gstreamer.h"
 #include "platform/utf8.h"
 
 #include <vector>

@@ -3,8 +3,8 @@
 // and last, always, colour bars, so that a machine without a camera still shows a picture.
 // Binding one of them makes a capture source that shows the first of it and those after it
 // that gives a picture.
-#include "platform/capture_gstreamer.h"
-#include "platform/capture_sources_gstreamer.h"
+#include "platform/gstreamer/capture_gstreamer.h"
+#include "platform/gstreamer/capture_sources_gstreamer.h"
 
 #include <cstdio>
 #include <cstdlib>

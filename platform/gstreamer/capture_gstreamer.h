@@ -1,5 +1,5 @@
 // Inside the GStreamer capture layer: the objects behind the interfaces of capture_service.h,
-// shared by its implementation files. Nothing outside platform/capture_* includes this.
+// shared by its implementation files. Nothing outside platform/gstreamer/capture_* includes this.
 #pragma once
 
 #include "platform/capture_service.h"

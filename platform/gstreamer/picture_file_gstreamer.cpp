@@ -1,6 +1,6 @@
 #include "platform/picture_file.h"
 
-#include "platform/picture_encoder_gstreamer.h"
+#include "platform/gstreamer/picture_encoder_gstreamer.h"
 #include "platform/picture_folder.h"
 
 #include <gst/gst.h>

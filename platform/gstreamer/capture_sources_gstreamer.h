@@ -1,6 +1,6 @@
 // Inside the GStreamer capture layer: the video sources a capture source may show, each opened
 // in a pipeline of its own, and the fallback that keeps the best of them on the output. Nothing
-// outside platform/capture_* includes this.
+// outside platform/gstreamer/capture_* includes this.
 #pragma once
 
 #include <gst/gst.h>

@@ -1,6 +1,6 @@
 // The sample grabber of the GStreamer capture layer: every frame that reaches it is handed, as it
 // arrives, to a slot that the frame copy takes the newest from, so the copy never waits.
-#include "platform/capture_gstreamer.h"
+#include "platform/gstreamer/capture_gstreamer.h"
 
 #include <gst/app/gstappsink.h>
 #include <gst/video/video.h>

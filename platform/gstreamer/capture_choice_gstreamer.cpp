@@ -1,6 +1,6 @@
 // The sources the fallback tries out of turn: the one the user chooses with a key press, and
 // the busy cameras it opens again every few seconds.
-#include "platform/capture_sources_gstreamer.h"
+#include "platform/gstreamer/capture_sources_gstreamer.h"
 
 namespace capture {
 

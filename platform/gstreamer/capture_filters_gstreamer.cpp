@@ -1,7 +1,7 @@
 // The filters of the GStreamer capture layer, with their pins: the capture source in front of
 // its fallback, and the null renderer. The sample grabber has a file of its own.
-#include "platform/capture_gstreamer.h"
-#include "platform/capture_sources_gstreamer.h"
+#include "platform/gstreamer/capture_gstreamer.h"
+#include "platform/gstreamer/capture_sources_gstreamer.h"
 
 #include <gst/app/gstappsrc.h>
 

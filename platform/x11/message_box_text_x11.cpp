@@ -1,4 +1,4 @@
-#include "platform/message_box_text.h"
+#include "platform/x11/message_box_text_x11.h"
 #include "platform/utf8.h"
 
 #include <algorithm>

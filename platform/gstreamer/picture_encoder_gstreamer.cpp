@@ -1,4 +1,4 @@
-#include "platform/picture_encoder_gstreamer.h"
+#include "platform/gstreamer/picture_encoder_gstreamer.h"
 
 #include <gst/app/gstappsink.h>
 #include <gst/app/gstappsrc.h>

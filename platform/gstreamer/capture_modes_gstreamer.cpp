@@ -1,6 +1,6 @@
 // What a camera offers: whether it can be shown at all, whether only in grey, and the mode it is
 // asked for.
-#include "platform/capture_sources_gstreamer.h"
+#include "platform/gstreamer/capture_sources_gstreamer.h"
 
 #include <gst/video/video.h>
 

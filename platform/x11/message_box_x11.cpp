@@ -2,8 +2,8 @@
 // for the OK button, run by its own event loop on its own display connection, so that nothing of
 // it is left once the call returns and the caller opens its own window.
 #include "platform/message_box.h"
-#include "platform/message_box_text.h"
 #include "platform/stop_signals.h"
+#include "platform/x11/message_box_text_x11.h"
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>

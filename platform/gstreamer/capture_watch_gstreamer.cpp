@@ -1,7 +1,7 @@
 // The capture layer's own thread: it watches GStreamer's device monitor for cameras plugged in,
 // out and changed, and steps every running fallback a few times a second, so that nothing the
 // cameras do ever holds up the program's own thread.
-#include "platform/capture_sources_gstreamer.h"
+#include "platform/gstreamer/capture_sources_gstreamer.h"
 
 #include <algorithm>
 #include <cstdlib>

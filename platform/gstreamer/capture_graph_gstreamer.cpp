@@ -1,6 +1,6 @@
 // The filter graph of the GStreamer capture layer, a pipeline, and the capture graph builder
 // that renders a source's free output.
-#include "platform/capture_gstreamer.h"
+#include "platform/gstreamer/capture_gstreamer.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,7 +1,7 @@
 // The video sources of the GStreamer capture layer: what each one is, how messages name it, and
 // the bin that gives its own picture.
-#include "platform/capture_sources_gstreamer.h"
-#include "platform/capture_gstreamer.h"
+#include "platform/gstreamer/capture_sources_gstreamer.h"
+#include "platform/gstreamer/capture_gstreamer.h"
 
 namespace capture {
 

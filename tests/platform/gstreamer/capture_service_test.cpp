@@ -1,7 +1,7 @@
 // The capture service on GStreamer, through its Windows-shaped interfaces: start-up and object
 // creation, the device list, formats, connections and the frame copy.
 #include "platform/capture_service.h"
-#include "platform/capture_sources_gstreamer.h"
+#include "platform/gstreamer/capture_sources_gstreamer.h"
 
 #include <gtest/gtest.h>
 

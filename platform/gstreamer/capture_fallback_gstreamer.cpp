@@ -1,7 +1,7 @@
 // The fallback of the GStreamer capture layer: of an ordered list of video sources, the first
 // that gives frames is shown, unless the user chose another. What it gives up, and why, it says
 // once on standard error; cameras plugged in, unplugged or changed are taken in here.
-#include "platform/capture_sources_gstreamer.h"
+#include "platform/gstreamer/capture_sources_gstreamer.h"
 
 #include <gst/app/gstappsrc.h>
 
