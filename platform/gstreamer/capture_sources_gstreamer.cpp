@@ -164,8 +164,8 @@ GstElement* sourceBinFromDescription(const std::string& description, std::string
 namespace {
 
 // Answers a described source's question of what may follow it: raw frames of the wanted size
-// (in the probe's data) first, then anything the source can give, for the decoding and scaling
-// after it to make fit.
+// and format (in the probe's data) first, then anything the source can give, for the decoding and
+// scaling after it to make fit.
 GstPadProbeReturn preferSize(GstPad*, GstPadProbeInfo* info, gpointer wanted) {
     GstQuery* query = GST_PAD_PROBE_INFO_QUERY(info);
     GstCaps* offered = nullptr;
@@ -223,8 +223,13 @@ GstElement* sourceBin(const VideoSource& video, int32_t width, int32_t height, s
         return nullptr;
     GstElement* exit = gst_bin_get_by_name(GST_BIN(bin), kFormatName);
     GstPad* pad = gst_element_get_static_pad(exit, "sink");
-    GstCaps* wanted = gst_caps_new_simple("video/x-raw", "width", G_TYPE_INT, width, "height",
-                                          G_TYPE_INT, height, nullptr);
+    // The frame's own format first: a source that gives it needs no conversion, whose rounding
+    // differs between GStreamer's versions; then any raw format of the wanted size.
+    gchar* text =
+        g_strdup_printf("video/x-raw,format=BGR,width=%d,height=%d; video/x-raw,width=%d,height=%d",
+                        width, height, width, height);
+    GstCaps* wanted = gst_caps_from_string(text);
+    g_free(text);
     gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_QUERY_DOWNSTREAM, preferSize, wanted,
                       reinterpret_cast<GDestroyNotify>(gst_caps_unref));
     gst_object_unref(pad);
