@@ -15,7 +15,7 @@ namespace {
 const int kMostNumbers = 1000;
 
 bool isFolder(const std::string& path) {
-    struct stat status {};
+    struct stat status = {};
     return stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
 }
 
