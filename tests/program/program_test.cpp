@@ -146,29 +146,48 @@ struct View {
 // picture that never comes to rest.
 const char kBars[] = "VELMORA_VIDEO_SOURCE=videotestsrc pattern=smpte-rp-219";
 
-// Waits, up to kChangeSeconds, for the picture of a window to come to rest with enough dots
-// drawn and the ring faded (two looks half a second apart alike); empty if it does not.
-std::vector<Rgb> restingPicture(Window window, int& width, int& height) {
-    std::vector<Rgb> last, now;
-    waitUntil(kChangeSeconds, [&] {
-        last = now;
+bool samePicture(const std::vector<Rgb>& a, const std::vector<Rgb>& b) {
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (a[i].r != b[i].r || a[i].g != b[i].g || a[i].b != b[i].b)
+            return false;
+    return true;
+}
+
+// Whether no pixel has a colour: on a black source, the red ring at the pointer has faded out.
+bool greyOnly(const std::vector<Rgb>& pixels) {
+    for (const Rgb& p : pixels)
+        if (p.r != p.g || p.g != p.b)
+            return false;
+    return true;
+}
+
+// Waits until the picture stops changing with the ring faded out (the dots rest), up to seconds;
+// empty if it does not. A picture in colour counts as settled when it stays the same for half a
+// second, as the fading ring changes it every frame.
+std::vector<Rgb> settledPicture(Window window, double seconds, bool grey = true) {
+    int width = 0, height = 0;
+    std::vector<Rgb> last = grab(window, width, height);
+    for (double waited = 0; waited < seconds; waited += 0.5) {
         pause(0.5);
-        now = grab(window, width, height);
-        return !now.empty() && now.size() == last.size() &&
-               std::equal(now.begin(), now.end(), last.begin(), [](const Rgb& a, const Rgb& b) {
-                   return a.r == b.r && a.g == b.g && a.b == b.b;
-               });
-    });
-    return now.size() == last.size() ? now : std::vector<Rgb>{};
+        std::vector<Rgb> now = grab(window, width, height);
+        if (samePicture(now, last) && (!grey || greyOnly(now)))
+            return now;
+        last = now;
+    }
+    return {};
 }
 
 // The window's picture of the colour bars, as the reference for the full-screen one.
 std::vector<Rgb> windowPictureOfBars() {
     Program program({"window"}, {kBars});
     const Window window = findTitled("Velmora", kStartSeconds);
-    int width = 0, height = 0;
     const std::vector<Rgb> picture =
-        window ? restingPicture(window, width, height) : std::vector<Rgb>{};
+        window ? settledPicture(window, kChangeSeconds, false) : std::vector<Rgb>{};
+    int width = 0, height = 0;
+    if (window)
+        windowSize(window, width, height);
     program.signal(SIGTERM);
     program.wait(kQuitSeconds);
     return width == 800 && height == 600 ? picture : std::vector<Rgb>{};
@@ -188,8 +207,9 @@ TEST(Program, NoArgumentOrFullscreenRunsFullScreenWithoutCaption) {
         ASSERT_NE(screen, 0u) << name << ": a window over the whole screen";
         EXPECT_EQ(countTitled("Velmora"), 0) << name << ": no caption in full screen";
         EXPECT_EQ(countTitled("Error"), 0) << name << ": no notice";
+        const std::vector<Rgb> seen = settledPicture(wholeScreen(), kChangeSeconds, false);
         int width = 0, height = 0;
-        const std::vector<Rgb> seen = restingPicture(wholeScreen(), width, height);
+        windowSize(wholeScreen(), width, height);
         ASSERT_FALSE(seen.empty()) << name << ": the picture comes to rest";
         const View view(width, height);
         const int difference = largestDifference(
@@ -360,39 +380,6 @@ double whiteShare(const std::vector<Rgb>& pixels, int width, int cx, int cy, int
         }
     }
     return static_cast<double>(white) / all;
-}
-
-bool samePicture(const std::vector<Rgb>& a, const std::vector<Rgb>& b) {
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (a[i].r != b[i].r || a[i].g != b[i].g || a[i].b != b[i].b)
-            return false;
-    return true;
-}
-
-// Whether no pixel has a colour: on a black source, the red ring at the pointer has faded out.
-bool greyOnly(const std::vector<Rgb>& pixels) {
-    for (const Rgb& p : pixels)
-        if (p.r != p.g || p.g != p.b)
-            return false;
-    return true;
-}
-
-// Waits until the picture stops changing with the ring faded out (the dots rest), up to seconds;
-// empty if it does not. A picture in colour counts as settled when it stays the same for half a
-// second, as the fading ring changes it every frame.
-std::vector<Rgb> settledPicture(Window window, double seconds, bool grey = true) {
-    int width = 0, height = 0;
-    std::vector<Rgb> last = grab(window, width, height);
-    for (double waited = 0; waited < seconds; waited += 0.5) {
-        pause(0.5);
-        std::vector<Rgb> now = grab(window, width, height);
-        if (samePicture(now, last) && (!grey || greyOnly(now)))
-            return now;
-        last = now;
-    }
-    return {};
 }
 
 // Where the tests put the pointer, in picture pixels: away from the middle, so that a picture
