@@ -24,16 +24,14 @@ void emitCorners(int segments) {
 } // namespace
 
 void setupView(int width, int height, int surfaceWidth, int surfaceHeight) {
-    placePicture(width, height, surfaceWidth, surfaceHeight);
-    const int viewWidth = static_cast<int>(std::lround(width * scene.viewScale));
-    const int viewHeight = static_cast<int>(std::lround(height * scene.viewScale));
+    const PictureSize view = placePicture(width, height, surfaceWidth, surfaceHeight);
     // OpenGL counts rows from the bottom of the surface.
-    const int viewBottom = surfaceHeight - scene.viewTop - viewHeight;
+    const int viewBottom = surfaceHeight - scene.viewTop - view.height;
     glShadeModel(GL_SMOOTH);
     glClearColor(1, 1, 1, 0);
-    glViewport(scene.viewLeft, viewBottom, viewWidth, viewHeight);
+    glViewport(scene.viewLeft, viewBottom, view.width, view.height);
     // The scissor keeps the white clear and every shape inside the picture.
-    glScissor(scene.viewLeft, viewBottom, viewWidth, viewHeight);
+    glScissor(scene.viewLeft, viewBottom, view.width, view.height);
     if (scene.viewBorder)
         glEnable(GL_SCISSOR_TEST);
     else
@@ -44,7 +42,7 @@ void setupView(int width, int height, int surfaceWidth, int surfaceHeight) {
     glCheck();
 }
 
-void placePicture(int width, int height, int surfaceWidth, int surfaceHeight) {
+PictureSize placePicture(int width, int height, int surfaceWidth, int surfaceHeight) {
     int viewWidth = surfaceWidth;
     int viewHeight = surfaceHeight;
     // Integer products compare the shapes exactly: a 4:3 screen gets no border at all.
@@ -56,6 +54,7 @@ void placePicture(int width, int height, int surfaceWidth, int surfaceHeight) {
     scene.viewTop = (surfaceHeight - viewHeight) / 2;
     scene.viewScale = static_cast<float>(viewWidth) / static_cast<float>(width);
     scene.viewBorder = viewWidth != surfaceWidth || viewHeight != surfaceHeight;
+    return {viewWidth, viewHeight};
 }
 
 void clearView() {

@@ -8,10 +8,16 @@
 // drawing switches on for the ring alone and off again every frame.
 void setupView(int width, int height, int surfaceWidth, int surfaceHeight);
 
+// The size the picture is shown at on the display surface, in surface pixels.
+struct PictureSize {
+    int width = 0;
+    int height = 0;
+};
+
 // The picture's place on the surface, sizes in pixels: the whole surface when it has the
 // picture's shape, else the largest area of that shape in its middle. Sets scene.viewLeft,
-// viewTop, viewScale and viewBorder.
-void placePicture(int width, int height, int surfaceWidth, int surfaceHeight);
+// viewTop, viewScale and viewBorder, and returns the area's size.
+PictureSize placePicture(int width, int height, int surfaceWidth, int surfaceHeight);
 
 // First step of every frame's drawing: the picture cleared to white and its depth cleared,
 // and the surface beside the picture, if any shows, to black.
