@@ -16,6 +16,12 @@ namespace {
 // fills in, in microseconds.
 const gint64 kPatience = 2 * G_USEC_PER_SEC;
 
+// How a message about a source given up goes on when next is what the user will see next.
+std::string goingOn(const VideoSource& next) {
+    return next.kind == VideoSource::Kind::ColourBars ? "; showing colour bars"
+                                                      : "; trying the next source";
+}
+
 } // namespace
 
 void say(const std::string& words) {
@@ -138,9 +144,8 @@ void SourceFallback::giveUp(size_t index, const std::string& reason) {
         // Chosen but not shown yet: the next one after it is tried.
         chosen = nullptr;
         chooseAfter(index);
-        next = !chosen || chosen == active                     ? ""
-               : chosen->kind == VideoSource::Kind::ColourBars ? "; showing colour bars"
-                                                               : "; trying the next source";
+        if (chosen && chosen != active)
+            next = goingOn(*chosen);
     } else {
         next = nextInLine(index);
     }
@@ -161,9 +166,7 @@ void SourceFallback::close(Entry& entry) {
 std::string SourceFallback::nextInLine(size_t index) const {
     for (size_t next = index < entries.size() ? index + 1 : 0; next < entries.size(); ++next)
         if (!entries[next].givenUp && next != index)
-            return entries[next].source->kind == VideoSource::Kind::ColourBars
-                       ? "; showing colour bars"
-                       : "; trying the next source";
+            return goingOn(*entries[next].source);
     return "";
 }
 
@@ -200,6 +203,7 @@ void SourceFallback::choose() {
     }
     active = best ? best->source.get() : nullptr;
 }
+
 // Opens sources in order up to the one on the output: one at a time, each given its time to
 // give a first frame before the next is opened beside it. Those after the output's, and after
 // the ones still awaited when nothing is shown, are closed.

@@ -66,6 +66,15 @@ bool sameNameAndProperties(GstDevice* a, GstDevice* b) {
     return same;
 }
 
+SourcePtr cameraSource(GstDevice* device, const std::string& label) {
+    auto made = std::make_shared<VideoSource>();
+    made->kind = VideoSource::Kind::Camera;
+    made->device = GST_DEVICE(gst_object_ref(device));
+    made->greyOnly = offersGreyOnly(device);
+    made->label = label;
+    return made;
+}
+
 } // namespace
 
 VideoSource::~VideoSource() {
@@ -82,21 +91,11 @@ SourcePtr describedSource(const std::string& description) {
 }
 
 SourcePtr cameraSource(GstDevice* device) {
-    auto made = std::make_shared<VideoSource>();
-    made->kind = VideoSource::Kind::Camera;
-    made->device = GST_DEVICE(gst_object_ref(device));
-    made->greyOnly = offersGreyOnly(device);
-    made->label = deviceLabel(device);
-    return made;
+    return cameraSource(device, deviceLabel(device));
 }
 
 SourcePtr cameraSource(GstDevice* device, const VideoSource& replaced) {
-    auto made = std::make_shared<VideoSource>();
-    made->kind = VideoSource::Kind::Camera;
-    made->device = GST_DEVICE(gst_object_ref(device));
-    made->greyOnly = offersGreyOnly(device);
-    made->label = replaced.label;
-    return made;
+    return cameraSource(device, replaced.label);
 }
 
 bool sameDevice(GstDevice* a, GstDevice* b) {
