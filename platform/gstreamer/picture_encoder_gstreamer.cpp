@@ -7,7 +7,6 @@ namespace {
 
 // A PNG that has not come out after this long counts as failed.
 const GstClockTime kEncodeTimeout = 5 * GST_SECOND;
-const int kBytesPerPixel = 4;
 
 const char kPipeline[] = "appsrc name=source format=time ! videoconvert ! videoscale ! pngenc ! "
                          "appsink name=sink sync=false";
@@ -81,8 +80,7 @@ std::string pipelineFailure(PictureEncoder& encoder) {
 
 GstSample* encodePng(PictureEncoder& encoder, uint8_t* pixels, void (*release)(void*), void* data,
                      std::string& failure) {
-    const size_t size =
-        static_cast<size_t>(encoder.readWidth) * encoder.readHeight * kBytesPerPixel;
+    const size_t size = pictureBytes(encoder);
     GstBuffer* buffer =
         gst_buffer_new_wrapped_full(GST_MEMORY_FLAG_READONLY, pixels, size, 0, size, data, release);
     if (!encoder.pipeline && !startPipeline(encoder, failure)) {

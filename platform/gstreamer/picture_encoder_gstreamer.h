@@ -6,8 +6,12 @@
 
 #include <gst/gst.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
+
+// Bytes a pixel of a picture as read back: B, G, R and one unused.
+const int kPictureBytesPerPixel = 4;
 
 struct PictureEncoder {
     GstElement* pipeline = nullptr;    // null until the first picture, and again after a failure
@@ -16,6 +20,11 @@ struct PictureEncoder {
     int readWidth = 0, readHeight = 0; // pixels of a picture as read back
     int pngWidth = 0, pngHeight = 0;   // pixels of the PNG
 };
+
+// The bytes of one picture as read back.
+inline size_t pictureBytes(const PictureEncoder& encoder) {
+    return static_cast<size_t>(encoder.readWidth) * encoder.readHeight * kPictureBytesPerPixel;
+}
 
 // Encodes one picture: pixels (readWidth x readHeight, 4 bytes a pixel, B, G, R and one unused,
 // top row first), wrapped, not copied, and released through release(data) once GStreamer is done

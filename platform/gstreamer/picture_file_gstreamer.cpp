@@ -19,7 +19,6 @@ namespace {
 
 // Pictures that may wait to be written at once; a press past them is refused.
 const int kBuffers = 3;
-const int kBytesPerPixel = 4;
 
 enum class BufferState {
     free,     // ready to be claimed
@@ -48,13 +47,9 @@ struct PictureWriter {
 // Made once at start-up and never released, so that the writer thread may outlive main.
 PictureWriter* writer = nullptr;
 
-size_t pictureBytes(const PictureEncoder& e) {
-    return static_cast<size_t>(e.readWidth) * e.readHeight * kBytesPerPixel;
-}
-
 // OpenGL reads the bottom row first; a picture file starts at the top.
 void flipRows(uint8_t* pixels, int width, int height, std::vector<uint8_t>& row) {
-    const size_t rowBytes = static_cast<size_t>(width) * kBytesPerPixel;
+    const size_t rowBytes = static_cast<size_t>(width) * kPictureBytesPerPixel;
     row.resize(rowBytes);
     for (int top = 0, bottom = height - 1; top < bottom; ++top, --bottom) {
         uint8_t* a = pixels + top * rowBytes;
