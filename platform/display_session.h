@@ -56,14 +56,14 @@ FullScreen chooseFullScreen(const DisplayFacts& facts);
 struct FullScreenSurface {
     FullScreen way = FullScreen::switchMode;
     int width = 0;  // pixels: the picture's own where the monitor switches to it, else the
-    int height = 0; // screen's, or the monitor's where the window manager is asked
+    int height = 0; // screen's (under XWayland, the pointer's monitor's)
 };
 
 // After SDL_Init, before the display opens: the way chooseFullScreen picks for this display and a
-// picture of width x height pixels, and the surface for it. Where the window manager is asked,
-// the window is to show on the monitor that has the pointer, which is where the user looks and
-// where compositors put a new full-screen window (the primary monitor where the pointer is not
-// known); SDL is told to open it there.
+// picture of width x height pixels, and the surface for it. Under XWayland the surface fills the
+// monitor that has the pointer, which is where the user looks and where compositors put a new
+// full-screen window (the primary monitor where the pointer is not known); SDL is told to open
+// its window there.
 FullScreenSurface fullScreenSurface(int width, int height);
 
 // After the display opens as a frameless window, where fullScreenFor said byWindowManager: asks

@@ -107,8 +107,7 @@ FullScreenSurface fullScreenSurface(int width, int height) {
         facts.driver = driver;
     void* display = nullptr;
     unsigned long window = 0;
-    const bool x11 = sdlX11(display, window);
-    facts.xWayland = x11 && isXWayland(display);
+    facts.xWayland = sdlX11(display, window) && isXWayland(display);
     facts.sdlIsCompat = sdlIsCompat();
     facts.pictureModeOffered = modeOffered(width, height);
     FullScreenSurface surface{chooseFullScreen(facts), width, height};
@@ -118,13 +117,15 @@ FullScreenSurface fullScreenSurface(int width, int height) {
         surface.width = screen->current_w;
         surface.height = screen->current_h;
     }
+    // Under XWayland the window is to fill one monitor: the one that has the pointer.
     int x = 0, y = 0;
-    if (surface.way == FullScreen::byWindowManager && x11)
+    if (facts.xWayland)
         pointerMonitor(display, x, y, surface.width, surface.height);
     // SDL 2, under sdl12-compat, leaves a switched screen's window where it would have put a
     // window, for the window manager to move; without one it would show off the screen's corner.
     // SDL 1.2 places its own full-screen window itself, but not the window that the window
-    // manager is asked to show full screen. The user's own setting wins.
+    // manager is asked to show full screen. Either shows full screen on the monitor its window
+    // starts on. The user's own setting wins.
     const std::string place = std::to_string(x) + "," + std::to_string(y);
     setenv("SDL_VIDEO_WINDOW_POS", place.c_str(), 0);
     return surface;
