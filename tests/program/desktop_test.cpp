@@ -85,22 +85,14 @@ bool changeCentredAt(const std::vector<Rgb>& still, int x, int y, double& ringX,
         int width = 0, height = 0;
         const std::vector<Rgb> screen = grab(wholeScreen(), width, height);
         const std::vector<Rgb> now = firstMonitor(screen, width);
-        double sumX = 0, sumY = 0;
-        int changed = 0;
-        for (int py = y - kNear; py <= y + kNear; ++py)
-            for (int px = x - kNear; px <= x + kNear; ++px) {
-                const size_t i = static_cast<size_t>(py) * kMonitorWidth + px;
-                if (i < now.size() && i < still.size() && clearlyDiffer(now[i], still[i])) {
-                    sumX += px;
-                    sumY += py;
-                    ++changed;
-                }
-            }
-        if (changed < 20)
-            return false;
-        ringX = sumX / changed;
-        ringY = sumY / changed;
-        return std::abs(ringX - x) <= 3 && std::abs(ringY - y) <= 3;
+        const auto changedNear = [&](size_t i) {
+            const int px = static_cast<int>(i % kMonitorWidth);
+            const int py = static_cast<int>(i / kMonitorWidth);
+            return std::abs(px - x) <= kNear && std::abs(py - y) <= kNear && i < still.size() &&
+                   clearlyDiffer(now[i], still[i]);
+        };
+        return centreOfMarks(now.size(), kMonitorWidth, changedNear, ringX, ringY) &&
+               std::abs(ringX - x) <= 3 && std::abs(ringY - y) <= 3;
     });
 }
 

@@ -79,6 +79,24 @@ bool greyOnly(const std::vector<Rgb>& pixels) {
     return true;
 }
 
+bool centreOfMarks(size_t count, int width, const std::function<bool(size_t)>& marked, double& x,
+                   double& y) {
+    const int kFewest = 20;
+    double sumX = 0, sumY = 0;
+    int marks = 0;
+    for (size_t i = 0; i < count; ++i)
+        if (marked(i)) {
+            sumX += static_cast<double>(i % static_cast<size_t>(width));
+            sumY += static_cast<double>(i / static_cast<size_t>(width));
+            ++marks;
+        }
+    if (marks < kFewest)
+        return false;
+    x = sumX / marks;
+    y = sumY / marks;
+    return true;
+}
+
 bool mostlyInColour(const std::vector<Rgb>& pixels) {
     size_t coloured = 0;
     for (const Rgb& p : pixels)

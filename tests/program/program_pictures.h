@@ -4,6 +4,8 @@
 
 #include "program_harness.h"
 
+#include <cstddef>
+#include <functional>
 #include <vector>
 
 namespace harness {
@@ -53,6 +55,11 @@ bool samePicture(const std::vector<Rgb>& a, const std::vector<Rgb>& b);
 
 // Whether no pixel has a colour: on a black source, the red ring at the pointer has faded out.
 bool greyOnly(const std::vector<Rgb>& pixels);
+
+// The centre, in pixels from the top-left corner, of the pixels of a picture count pixels large
+// and width pixels wide for which marked(index) holds; false when fewer than 20 do.
+bool centreOfMarks(size_t count, int width, const std::function<bool(size_t)>& marked, double& x,
+                   double& y);
 
 // Whether over a quarter of the pixels have a colour: the bars are shown.
 bool mostlyInColour(const std::vector<Rgb>& pixels);

@@ -305,19 +305,10 @@ bool ringCentredAt(Window window, int x, int y, double& ringX, double& ringY) {
     return waitUntil(kChangeSeconds, [&] {
         int width = 0, height = 0;
         const std::vector<Rgb> seen = grab(window, width, height);
-        double sumX = 0, sumY = 0;
-        int red = 0;
-        for (size_t i = 0; i < seen.size(); ++i)
-            if (seen[i].r > seen[i].g + 60) {
-                sumX += static_cast<double>(i % static_cast<size_t>(width));
-                sumY += static_cast<double>(i / static_cast<size_t>(width));
-                ++red;
-            }
-        if (red < 20)
-            return false;
-        ringX = sumX / red;
-        ringY = sumY / red;
-        return std::abs(ringX - x) <= 3 && std::abs(ringY - y) <= 3;
+        return centreOfMarks(
+                   seen.size(), width, [&](size_t i) { return seen[i].r > seen[i].g + 60; }, ringX,
+                   ringY) &&
+               std::abs(ringX - x) <= 3 && std::abs(ringY - y) <= 3;
     });
 }
 
