@@ -11,6 +11,7 @@
 #include "dots/motion.h"
 #include "draw/render.h"
 #include "draw/view.h"
+#include "platform/display_session.h"
 #include "platform/message_box.h"
 #include "platform/picture_file.h"
 #include "platform/stop_signals.h"
@@ -47,44 +48,19 @@ const char kWrongArgument[] =
     quitApp(1);
 }
 
-// Whether the display can switch to width x height pixels for a full-screen OpenGL display.
-bool modeOffered(int width, int height) {
-    SDL_Rect** modes = SDL_ListModes(nullptr, SDL_FULLSCREEN | SDL_OPENGL);
-    if (modes == reinterpret_cast<SDL_Rect**>(-1))
-        return true; // any size at all
-    for (; modes && *modes; ++modes)
-        if ((*modes)->w == width && (*modes)->h == height)
-            return true;
-    return false;
-}
-
-// The display surface's size: the picture's own in a window or where the display can switch to
-// it; otherwise the screen as it is, on which setupView scales the picture to fit.
-void chooseSurfaceSize(const SceneState& state, int& width, int& height) {
-    width = state.width;
-    height = state.height;
-    const SDL_VideoInfo* screen = SDL_GetVideoInfo();
-    if (state.fullscreen && !modeOffered(width, height) && screen && screen->current_w > 0 &&
-        screen->current_h > 0) {
-        width = screen->current_w;
-        height = screen->current_h;
-    }
-}
-
 // Opens the OpenGL display and sets the view on it; a null surface ends the process.
 void openDisplay(const SceneState& state) {
+    FullScreenSurface surface{FullScreen::switchMode, state.width, state.height};
     Uint32 flags = SDL_OPENGL;
     if (state.fullscreen) {
-        flags |= SDL_FULLSCREEN;
-        // SDL 2, under sdl12-compat, leaves a switched screen's window where it would have put a
-        // window, for the window manager to move; without one it would show off the screen's
-        // corner. SDL 1.2 places its full-screen window itself.
-        setenv("SDL_VIDEO_WINDOW_POS", "0,0", 0);
+        // Also places the window where it is to show.
+        surface = fullScreenSurface(state.width, state.height);
+        // Resizable, as some window managers make no fixed-size window full screen.
+        flags |= surface.way == FullScreen::byWindowManager ? SDL_NOFRAME | SDL_RESIZABLE
+                                                            : SDL_FULLSCREEN;
     } else {
         SDL_WM_SetCaption("Velmora", nullptr);
     }
-    int width = 0, height = 0;
-    chooseSurfaceSize(state, width, height);
     SDL_GL_SetAttribute(SDL_GL_RED_SIZE, 5);
     SDL_GL_SetAttribute(SDL_GL_GREEN_SIZE, 5);
     SDL_GL_SetAttribute(SDL_GL_BLUE_SIZE, 5);
@@ -92,10 +68,13 @@ void openDisplay(const SceneState& state) {
     SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
     // Pace the loop by the display: every animation counts passes of the frame loop.
     SDL_GL_SetAttribute(SDL_GL_SWAP_CONTROL, 1);
-    const SDL_Surface* surface = SDL_SetVideoMode(width, height, state.bitsPerPixel, flags);
-    if (!surface)
+    const SDL_Surface* display =
+        SDL_SetVideoMode(surface.width, surface.height, state.bitsPerPixel, flags);
+    if (!display)
         failVideo("Video mode set failed: %s\n");
-    setupView(state.width, state.height, surface->w, surface->h);
+    if (state.fullscreen && surface.way == FullScreen::byWindowManager)
+        askForFullScreen();
+    setupView(state.width, state.height, display->w, display->h);
 }
 
 // The red ring drawn at the pointer takes the system pointer's place, so the pointer gets an
@@ -139,7 +118,8 @@ int runApp(int argc, char** argv) {
 }
 
 void startApp(int argc, char** argv) {
-    setSdlDefaults();
+    if (!setSdlDefaults())
+        quitApp(1);
     if (SDL_Init(SDL_INIT_VIDEO) < 0)
         failVideo("Video initialization failed: %s\n");
     if (!SDL_GetVideoInfo())
@@ -159,15 +139,14 @@ void startApp(int argc, char** argv) {
     buildHomeLattice(scene.camera->cellColors(), scene.camera->cellLuminance());
 }
 
-void setSdlDefaults() {
-    // Without a display SDL would fall back to its terminal drivers, which scribble over the
-    // terminal before they fail; ask for X11 unless the user chose a driver.
-    setenv("SDL_VIDEODRIVER", "x11", 0);
+bool setSdlDefaults() {
     // Where SDL 1.2 is sdl12-compat, it would draw every frame into a framebuffer of its own and
     // copy it to the window, and pretend that full screen can switch to any size. The view
     // scales the picture itself, so ask it for the plain OpenGL display and the real modes,
     // unless the user chose otherwise. SDL 1.2 itself reads no such variable.
     setenv("SDL12COMPAT_OPENGL_SCALING", "0", 0);
+    // X11 where there is an X display, else Wayland itself where SDL speaks it.
+    return setVideoDriver();
 }
 
 void sizeScene() {

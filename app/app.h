@@ -15,9 +15,10 @@ int runApp(int argc, char** argv);
 void startApp(int argc, char** argv);
 
 // Before SDL_Init, for the program and its benchmark: the SDL settings the program runs with,
-// each as an environment variable the user may set otherwise (the X11 driver, and sdl12-compat's
-// plain OpenGL display and real full-screen modes).
-void setSdlDefaults();
+// each as an environment variable the user may set otherwise (the video driver for the desktop
+// session, and sdl12-compat's plain OpenGL display and real full-screen modes). False after one
+// line on standard error when no display of the session can be opened.
+bool setSdlDefaults();
 
 // Start-up's sizes, for the program, its tests and its benchmark: the 800 x 600 display, and
 // the grid (40 x 30 cells of 20 pixels) and drawing sizes derived from it.

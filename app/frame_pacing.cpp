@@ -1,9 +1,6 @@
 #include "app/frame_pacing.h"
 
-#include "platform/display_refresh.h"
-
-#include <SDL.h>
-#include <SDL_syswm.h>
+#include "platform/display_session.h"
 
 #include <cerrno>
 #include <cmath>
@@ -25,15 +22,6 @@ int64_t monotonicNs() {
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
     return static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
-}
-
-// The refresh of the display that shows the SDL window, Hz; 0 when unknown.
-double windowDisplayHz() {
-    SDL_SysWMinfo info;
-    SDL_VERSION(&info.version);
-    if (SDL_GetWMInfo(&info) != 1 || info.subsystem != SDL_SYSWM_X11)
-        return 0;
-    return displayRefreshHz(info.info.x11.display, info.info.x11.window);
 }
 
 // The setting as it is shown in a message: one line, at most 40 bytes, unprintable bytes as '?'.
@@ -94,7 +82,7 @@ int64_t nextPassStart(FramePacing& pacing, int64_t nowNs) {
 
 FramePacing startFramePacing() {
     const char* setting = std::getenv("VELMORA_FRAME_RATE");
-    const double displayHz = windowDisplayHz();
+    const double displayHz = windowRefreshHz();
     bool rejected = false;
     const double rate = chooseFrameRate(setting, displayHz, rejected);
     if (rejected)

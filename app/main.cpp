@@ -40,8 +40,10 @@ const char kUsage[] =
     "                        for example 'v4l2src device=/dev/video2'\n"
     "  VELMORA_FRAME_RATE    frames a second to draw instead of the display's refresh rate;\n"
     "                        0 draws as fast as it can\n"
-    "  SDL_VIDEODRIVER       SDL's video driver; x11 when not set\n"
-    "  DISPLAY               the X display to open\n";
+    "  SDL_VIDEODRIVER       SDL's video driver; when not set, x11 where there is an X\n"
+    "                        display, else wayland where this SDL has it\n"
+    "  DISPLAY               the X display to open\n"
+    "  WAYLAND_DISPLAY       the Wayland display, used where there is no X display\n";
 
 // Prints text on standard output; status 0 when it all got there, else 1 with one line saying so.
 int printAndExit(const char* text) {

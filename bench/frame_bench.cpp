@@ -251,8 +251,8 @@ bool openWindow() {
     static const bool opened = [] {
         if (!std::getenv("DISPLAY") || !*std::getenv("DISPLAY"))
             return false;
-        setSdlDefaults(); // draw on the display the program itself opens
-        if (SDL_Init(SDL_INIT_VIDEO) < 0)
+        // Draw on the display the program itself opens.
+        if (!setSdlDefaults() || SDL_Init(SDL_INIT_VIDEO) < 0)
             return false;
         SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
         SDL_GL_SetAttribute(SDL_GL_SWAP_CONTROL, 0); // measure the drawing, not the refresh

@@ -1,6 +1,6 @@
 // The display's refresh rate from XRandR: the current mode's pixel clock over its pixels per
 // frame (RandR 1.3), or the rate of the screen's configuration where only RandR 1.0 is there.
-#include "platform/display_refresh.h"
+#include "platform/x11/display_x11.h"
 
 #include <X11/Xlib.h>
 #include <X11/extensions/Xrandr.h>

@@ -38,13 +38,23 @@ double now() {
     return t.tv_sec + t.tv_nsec / 1e9;
 }
 
+// The window's name in UTF-8: its _NET_WM_NAME where it has one (weston gives no other), else
+// its WM_NAME.
 std::string titleOf(Window window) {
-    char* name = nullptr;
+    static const Atom netName = XInternAtom(display(), "_NET_WM_NAME", False);
+    XTextProperty name{};
     std::string title;
-    if (XFetchName(display(), window, &name) && name)
-        title = name;
-    if (name)
-        XFree(name);
+    if ((!XGetTextProperty(display(), window, &name, netName) || !name.value) &&
+        (!XGetWMName(display(), window, &name) || !name.value))
+        return title;
+    char** list = nullptr;
+    int count = 0;
+    if (Xutf8TextPropertyToTextList(display(), &name, &list, &count) >= Success && list) {
+        if (count > 0 && list[0])
+            title = list[0];
+        XFreeStringList(list);
+    }
+    XFree(name.value);
     return title;
 }
 
@@ -116,7 +126,80 @@ template <typename Test> Window waitFor(double seconds, Test test) {
     });
     return found;
 }
+// The first viewable window of class "velmora" in the tree under window, or 0.
+Window programWindowUnder(Display* other, Window window) {
+    Window root = 0, parent = 0;
+    Window* children = nullptr;
+    unsigned count = 0;
+    if (!XQueryTree(other, window, &root, &parent, &children, &count))
+        return 0;
+    Window found = 0;
+    for (unsigned i = 0; i < count && !found; ++i) {
+        XWindowAttributes attributes{};
+        if (!XGetWindowAttributes(other, children[i], &attributes) ||
+            attributes.map_state != IsViewable)
+            continue;
+        XClassHint hint{};
+        if (XGetClassHint(other, children[i], &hint)) {
+            if (hint.res_name && std::strcmp(hint.res_name, "velmora") == 0)
+                found = children[i];
+            XFree(hint.res_name);
+            XFree(hint.res_class);
+        }
+        if (!found)
+            found = programWindowUnder(other, children[i]);
+    }
+    if (children)
+        XFree(children);
+    return found;
+}
+
+WindowPlace placeOf(Display* other, Window window) {
+    WindowPlace place;
+    XWindowAttributes attributes{};
+    Window child = 0;
+    if (!window || !XGetWindowAttributes(other, window, &attributes) ||
+        !XTranslateCoordinates(other, window, attributes.root, 0, 0, &place.x, &place.y, &child))
+        return place;
+    place.found = true;
+    place.width = attributes.width;
+    place.height = attributes.height;
+    const Atom mark = XInternAtom(other, "_XWAYLAND_RANDR_EMU_MONITOR_RECTS", True);
+    int propertyCount = 0;
+    Atom* properties = XListProperties(other, window, &propertyCount);
+    for (int i = 0; i < propertyCount && mark != None; ++i)
+        place.pretended = place.pretended || properties[i] == mark;
+    if (properties)
+        XFree(properties);
+    return place;
+}
+
 } // namespace
+
+WindowPlace findProgramWindowOn(const std::string& displayName, double seconds) {
+    static Display* other = nullptr;
+    static std::string otherName;
+    if (!other || otherName != displayName) {
+        other = XOpenDisplay(displayName.c_str());
+        otherName = displayName;
+    }
+    WindowPlace place, seen;
+    double seenSince = 0;
+    if (!other)
+        return place;
+    waitUntil(seconds + kSteadySeconds, [&] {
+        const WindowPlace now = placeOf(other, programWindowUnder(other, DefaultRootWindow(other)));
+        if (!now.found || now.x != seen.x || now.y != seen.y || now.width != seen.width ||
+            now.height != seen.height || !seen.found) {
+            seen = now;
+            seenSince = harness::now();
+            return false;
+        }
+        place = now;
+        return harness::now() - seenSince >= kSteadySeconds;
+    });
+    return place;
+}
 
 bool readyForKeys(Window fullScreen, double seconds) {
     return waitUntil(seconds, [fullScreen] { return takesKeys(fullScreen) || keyboardGrabbed(); });

@@ -57,6 +57,18 @@ Window wholeScreen();
 // How many viewable top-level windows are titled title right now.
 int countTitled(const std::string& title);
 
+// A window of the program on another X display (XWayland under the test's compositor, say), as
+// that display's server sees it.
+struct WindowPlace {
+    bool found = false;
+    int x = 0, y = 0;          // top-left corner in root-window pixels
+    int width = 0, height = 0; // pixels
+    bool pretended = false;    // XWayland marks it as shown at a pretended mode's size
+};
+// The first viewable window of class "velmora" anywhere under the root of the X display named
+// displayName, waiting up to seconds for one that has stayed for half a second.
+WindowPlace findProgramWindowOn(const std::string& displayName, double seconds);
+
 // Waits up to seconds until keys sent to the full-screen window reach the program; returns
 // whether they do. SDL 2, under sdl12-compat, listens for keys on its window, which pressKey
 // gives the focus; SDL 1.2 covers the screen with a window that does not, and grabs the keyboard

@@ -1,5 +1,6 @@
 // The real program, started as a user starts it, on the test's private display.
 #include "program_harness.h"
+#include "program_pictures.h"
 
 #include <X11/keysym.h>
 #include <gtest/gtest.h>
@@ -18,14 +19,6 @@
 using namespace harness;
 
 namespace {
-
-const double kStartSeconds = 15; // software OpenGL on a busy machine can be slow to start
-const double kQuitSeconds = 5;
-// Longest wait for the picture to show what a test did: a loaded machine draws few frames.
-const double kChangeSeconds = 30;
-// Largest difference of a region's mean colour channel between the window's picture and the
-// scaled full-screen one: the discs' edges fall on other pixels when scaled.
-const int kScaledPictureTolerance = 16;
 
 struct Census {
     int white = 0;
@@ -83,114 +76,6 @@ TEST(Program, FurtherArgumentsAreIgnored) {
     EXPECT_EQ(countTitled("Error"), 0) << "no notice for further arguments";
     pressKey(window, XK_Escape);
     expectQuitWithZero(program, "Escape");
-}
-
-// The mean colour of each of kRegionCols x kRegionRows equal regions of the area of a picture
-// width pixels wide that starts at (left, top) and is areaWidth x areaHeight.
-const int kRegionCols = 8;
-const int kRegionRows = 6;
-
-std::vector<Rgb> regionMeans(const std::vector<Rgb>& pixels, int width, int left, int top,
-                             int areaWidth, int areaHeight) {
-    std::vector<Rgb> means;
-    for (int row = 0; row < kRegionRows; ++row) {
-        for (int col = 0; col < kRegionCols; ++col) {
-            long sum[3] = {0, 0, 0};
-            long count = 0;
-            for (int y = top + row * areaHeight / kRegionRows;
-                 y < top + (row + 1) * areaHeight / kRegionRows; ++y)
-                for (int x = left + col * areaWidth / kRegionCols;
-                     x < left + (col + 1) * areaWidth / kRegionCols; ++x, ++count) {
-                    const Rgb& p = pixels[static_cast<size_t>(y) * width + x];
-                    sum[0] += p.r;
-                    sum[1] += p.g;
-                    sum[2] += p.b;
-                }
-            means.push_back({static_cast<int>(sum[0] / count), static_cast<int>(sum[1] / count),
-                             static_cast<int>(sum[2] / count)});
-        }
-    }
-    return means;
-}
-
-// The largest difference of one colour channel between two lists of region means.
-int largestDifference(const std::vector<Rgb>& a, const std::vector<Rgb>& b) {
-    int largest = 0;
-    for (size_t i = 0; i < a.size() && i < b.size(); ++i)
-        for (const int d : {a[i].r - b[i].r, a[i].g - b[i].g, a[i].b - b[i].b})
-            largest = std::max(largest, std::abs(d));
-    return largest;
-}
-
-// Where the program's picture lies in a window of the given size: all of an 800 x 600 window,
-// else the largest 4:3 area in its middle.
-struct View {
-    int left = 0, top = 0; // the picture's top-left corner in window pixels
-    double scale = 1;      // window pixels per picture pixel
-
-    View(int width, int height) {
-        scale = std::min(width / 800.0, height / 600.0);
-        left = (width - static_cast<int>(std::lround(800 * scale))) / 2;
-        top = (height - static_cast<int>(std::lround(600 * scale))) / 2;
-    }
-    // A picture position in window pixels.
-    int x(double pictureX) const { return left + static_cast<int>(std::lround(pictureX * scale)); }
-    int y(double pictureY) const { return top + static_cast<int>(std::lround(pictureY * scale)); }
-    int length(double pictureLength) const {
-        return static_cast<int>(std::lround(pictureLength * scale));
-    }
-};
-
-// Colour bars: a picture whose parts all differ, so that a picture moved or cut shows. These
-// bars stand still; the plain SMPTE pattern has a corner of snow, new in every frame, and a
-// picture that never comes to rest.
-const char kBars[] = "VELMORA_VIDEO_SOURCE=videotestsrc pattern=smpte-rp-219";
-
-bool samePicture(const std::vector<Rgb>& a, const std::vector<Rgb>& b) {
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (a[i].r != b[i].r || a[i].g != b[i].g || a[i].b != b[i].b)
-            return false;
-    return true;
-}
-
-// Whether no pixel has a colour: on a black source, the red ring at the pointer has faded out.
-bool greyOnly(const std::vector<Rgb>& pixels) {
-    for (const Rgb& p : pixels)
-        if (p.r != p.g || p.g != p.b)
-            return false;
-    return true;
-}
-
-// Waits until the picture stops changing with the ring faded out (the dots rest), up to seconds;
-// empty if it does not. A picture in colour counts as settled when it stays the same for half a
-// second, as the fading ring changes it every frame.
-std::vector<Rgb> settledPicture(Window window, double seconds, bool grey = true) {
-    int width = 0, height = 0;
-    std::vector<Rgb> last = grab(window, width, height);
-    for (double waited = 0; waited < seconds; waited += 0.5) {
-        pause(0.5);
-        std::vector<Rgb> now = grab(window, width, height);
-        if (samePicture(now, last) && (!grey || greyOnly(now)))
-            return now;
-        last = now;
-    }
-    return {};
-}
-
-// The window's picture of the colour bars, as the reference for the full-screen one.
-std::vector<Rgb> windowPictureOfBars() {
-    Program program({"window"}, {kBars});
-    const Window window = findTitled("Velmora", kStartSeconds);
-    const std::vector<Rgb> picture =
-        window ? settledPicture(window, kChangeSeconds, false) : std::vector<Rgb>{};
-    int width = 0, height = 0;
-    if (window)
-        windowSize(window, width, height);
-    program.signal(SIGTERM);
-    program.wait(kQuitSeconds);
-    return width == 800 && height == 600 ? picture : std::vector<Rgb>{};
 }
 
 // On a screen that cannot switch to 800 x 600 (the tests' 1024 x 768 Xvfb), the picture is the
@@ -382,13 +267,6 @@ double whiteShare(const std::vector<Rgb>& pixels, int width, int cx, int cy, int
     return static_cast<double>(white) / all;
 }
 
-// Where the tests put the pointer, in picture pixels: away from the middle, so that a picture
-// placed or scaled wrongly would show the ring and the forces elsewhere.
-const double kPointerX = 280;
-const double kPointerY = 220;
-// The whole picture is drawn 3 pixels higher than the pointer's place.
-const double kFrameShift = -3;
-
 // The program as the tests drive it: the window that takes the input, the one whose pixels
 // show the picture (the whole screen in full screen), and where the picture lies in it.
 struct Shown {
@@ -427,19 +305,10 @@ bool ringCentredAt(Window window, int x, int y, double& ringX, double& ringY) {
     return waitUntil(kChangeSeconds, [&] {
         int width = 0, height = 0;
         const std::vector<Rgb> seen = grab(window, width, height);
-        double sumX = 0, sumY = 0;
-        int red = 0;
-        for (size_t i = 0; i < seen.size(); ++i)
-            if (seen[i].r > seen[i].g + 60) {
-                sumX += static_cast<double>(i % static_cast<size_t>(width));
-                sumY += static_cast<double>(i / static_cast<size_t>(width));
-                ++red;
-            }
-        if (red < 20)
-            return false;
-        ringX = sumX / red;
-        ringY = sumY / red;
-        return std::abs(ringX - x) <= 3 && std::abs(ringY - y) <= 3;
+        return centreOfMarks(
+                   seen.size(), width, [&](size_t i) { return seen[i].r > seen[i].g + 60; }, ringX,
+                   ringY) &&
+               std::abs(ringX - x) <= 3 && std::abs(ringY - y) <= 3;
     });
 }
 

@@ -1,6 +1,7 @@
 // The display's refresh rate read through RandR on a real (Xvfb) display: unknown for Xvfb's own
 // mode, which has no timings, then the rate of a mode with timings the test puts on the screen.
-#include "platform/display_refresh.h"
+// Xvfb is no XWayland; the program tests on a compositor of their own see XWayland told apart.
+#include "platform/x11/display_x11.h"
 
 // GoogleTest before Xlib, whose macros (None, Bool) would clash with its names.
 #include <gtest/gtest.h>
@@ -54,6 +55,7 @@ TEST(DisplayRefresh, ReadsTheRateOfTheModeThatShowsTheWindow) {
     XSync(display, False);
     EXPECT_EQ(displayRefreshHz(display, window), 0) << "Xvfb's own mode has no timings";
     EXPECT_EQ(displayRefreshHz(nullptr, window), 0) << "no display";
+    EXPECT_FALSE(isXWayland(display)) << "Xvfb switches its modes for real";
 
     struct Case {
         unsigned long dotClock; // Hz
