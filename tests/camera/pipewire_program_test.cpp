@@ -32,9 +32,8 @@ const char kCamera[] =
 const Rgb kOrange{253, 124, 0}; // after its round trip through YUY2
 
 // A camera node in the test's PipeWire, as a camera's is: a video source for the camera role. It
-// runs in a process of its own, as a camera's node does, until it is killed or the test ends;
-// GStreamer's PipeWire plugin of Debian 12 may hang when it lists devices in a process that also
-// runs its sink. The camera's pid, or -1.
+// runs in a process of its own, as a camera's node does, until it is killed or the test ends.
+// The camera's pid, or -1.
 pid_t startCamera() {
     const pid_t pid = fork();
     if (pid != 0)
@@ -56,10 +55,17 @@ pid_t startCamera() {
         pause();
 }
 
-// Whether GStreamer's device monitor lists the camera now, as the program would find it.
+// Whether GStreamer's device monitor lists the camera now, as the program would find it: started
+// first, as the program's is, since listing devices without it is broken in GStreamer's PipeWire
+// plugin of Debian 12 (it may hang) and 13 (it hands over freed devices). Never stopped: stopping
+// PipeWire's provider before PipeWire 0.3.73 may crash the exit.
 bool cameraListed() {
-    GstDeviceMonitor* monitor = gst_device_monitor_new();
-    gst_device_monitor_add_filter(monitor, "Video/Source", nullptr);
+    static GstDeviceMonitor* monitor = [] {
+        GstDeviceMonitor* made = gst_device_monitor_new();
+        gst_device_monitor_add_filter(made, "Video/Source", nullptr);
+        gst_device_monitor_start(made);
+        return made;
+    }();
     GList* devices = gst_device_monitor_get_devices(monitor);
     bool found = false;
     for (GList* item = devices; item; item = item->next) {
@@ -68,7 +74,6 @@ bool cameraListed() {
         g_free(name);
     }
     g_list_free_full(devices, gst_object_unref);
-    gst_object_unref(monitor);
     return found;
 }
 
