@@ -9,11 +9,13 @@ VELMORA_BUILD_PACKAGES="cmake g++ make pkg-config libsdl1.2-dev libgl-dev libglu
 VELMORA_RUN_PACKAGES="gstreamer1.0-plugins-base gstreamer1.0-plugins-good libgl1-mesa-dri"
 # clang's fuzzer runtime by its unversioned name, which follows the release's own clang.
 VELMORA_FUZZ_PACKAGES="clang libclang-rt-dev"
-# weston and xwayland: the Wayland desktop the program tests make for themselves.
+# weston and xwayland: the Wayland desktop the program tests make for themselves; pipewire,
+# wireplumber, dbus-daemon and GStreamer's PipeWire plugin: the private PipeWire of the test of a
+# camera that PipeWire gives.
 VELMORA_TEST_PACKAGES="libgtest-dev libgmock-dev xvfb xauth xdotool libxtst-dev imagemagick
   weston xwayland
   desktop-file-utils man-db appstream lintian dpkg-dev libbenchmark-dev clang-format
-  $VELMORA_FUZZ_PACKAGES"
+  pipewire wireplumber dbus-daemon gstreamer1.0-pipewire $VELMORA_FUZZ_PACKAGES"
 
 # Installs the named packages that are not installed yet; prints nothing if none is missing.
 velmora_install() {

@@ -77,6 +77,8 @@ if [ -s "$deb" ]; then
         gstreamer1.0-plugins-good; do
         check "the package depends on $dependency" depends_on "$dependency"
     done
+    check "the package recommends gstreamer1.0-pipewire" \
+        test "$(dpkg-deb -f "$deb" Recommends)" = gstreamer1.0-pipewire
     # dpkg-shlibdeps gives a library whose package lists its symbols the version they need.
     versioned() {
         for library in libc6 libstdc++6 libsdl1.2debian libx11-6 libgstreamer1.0-0; do
