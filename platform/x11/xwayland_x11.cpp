@@ -4,11 +4,13 @@
 // server reached over ssh -X from one, where modes do switch for real.
 //
 // The server's signs differ between XWayland releases, so any one of them will do:
-// - newer XWayland servers (23.1 on) list an extension named XWAYLAND;
-// - XWayland marks every RandR output it makes with the output property "RANDR Emulation" (Debian
-//   12's 22.1 does, under GNOME, KDE and weston alike); no other X server sets it;
+// - newer XWayland servers list an extension named XWAYLAND (Debian 13's 24.1 does, Debian 12's
+//   22.1 does not);
+// - XWayland marks every RandR output it makes with the output property "RANDR Emulation" (both
+//   releases do, under GNOME and weston alike); no other X server sets it;
 // - older XWayland servers name their outputs XWAYLAND0, XWAYLAND1, ... (newer ones take the
-//   compositor's names, such as GNOME's Meta-0, so the name alone is not enough).
+//   compositor's names, such as GNOME's Meta-0 or weston's screen0, so the name alone is not
+//   enough).
 #include "platform/x11/display_x11.h"
 
 #include <X11/Xatom.h>
