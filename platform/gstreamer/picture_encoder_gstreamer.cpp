@@ -78,11 +78,7 @@ std::string pipelineFailure(PictureEncoder& encoder) {
 
 } // namespace
 
-GstSample* encodePng(PictureEncoder& encoder, uint8_t* pixels, void (*release)(void*), void* data,
-                     std::string& failure) {
-    const size_t size = pictureBytes(encoder);
-    GstBuffer* buffer =
-        gst_buffer_new_wrapped_full(GST_MEMORY_FLAG_READONLY, pixels, size, 0, size, data, release);
+GstSample* encodePng(PictureEncoder& encoder, GstBuffer* buffer, std::string& failure) {
     if (!encoder.pipeline && !startPipeline(encoder, failure)) {
         gst_buffer_unref(buffer);
         return nullptr;
