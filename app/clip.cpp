@@ -12,8 +12,7 @@ const int64_t kClipFrameNs = 1000000000 / 30; // the shortest spacing of frames:
 
 int readWidth = 0; // pixels of the view as read back, taken when a recording starts
 int readHeight = 0;
-int64_t lastPassNs = 0;  // when the pass before this one looked, monotonic clock
-int64_t lastFrameNs = 0; // when the last frame was due
+ClipPace pace;
 
 int64_t monotonicNs() {
     timespec now{};
@@ -31,13 +30,19 @@ void startOrStop() {
     pictureSize(readWidth, readHeight);
     scene.recording = startClip(readWidth, readHeight, scene.width, scene.height);
     scene.markPasses = 0;
-    lastFrameNs = monotonicNs() - kClipFrameNs;
+    pace.nextFrameNs = monotonicNs();
 }
 
 } // namespace
 
-bool clipFrameDue(int64_t sinceFrameNs, int64_t passNs) {
-    return sinceFrameNs >= kClipFrameNs - passNs / 2;
+bool clipFrameDue(ClipPace& pace, int64_t nowNs) {
+    const int64_t halfPass = (nowNs - pace.lastPassNs) / 2;
+    pace.lastPassNs = nowNs;
+    if (nowNs < pace.nextFrameNs - halfPass)
+        return false;
+    const bool stalled = nowNs - pace.nextFrameNs > kClipFrameNs;
+    pace.nextFrameNs = (stalled ? nowNs : pace.nextFrameNs) + kClipFrameNs;
+    return true;
 }
 
 void recordFrameIfDue() {
@@ -49,11 +54,8 @@ void recordFrameIfDue() {
         scene.recording = false;
     }
     const int64_t now = monotonicNs();
-    const int64_t pass = now - lastPassNs;
-    lastPassNs = now;
-    if (!scene.recording || !clipFrameDue(now - lastFrameNs, pass))
+    if (!clipFrameDue(pace, now) || !scene.recording)
         return;
-    lastFrameNs = now;
     uint8_t* pixels = claimClipFrame();
     if (!pixels)
         return; // dropped: the encoder still holds every buffer

@@ -10,7 +10,14 @@
 // Allocates nothing but when a recording starts or stops.
 void recordFrameIfDue();
 
-// Whether a frame is due sinceFrameNs after the last one taken, in a pass that began passNs after
-// the pass before: once a 30th of a second less half a pass has gone by. So at most 30 frames a
-// second, every second pass at 60 passes a second and every pass at 30.
-bool clipFrameDue(int64_t sinceFrameNs, int64_t passNs);
+// When the frames of a recording are due. Times are ns of the monotonic clock.
+struct ClipPace {
+    int64_t nextFrameNs = 0; // when the next frame is due; a recording's first at once
+    int64_t lastPassNs = 0;  // when the pass before looked
+};
+
+// Called once a pass at nowNs: whether a frame is due. Frames are due a 30th of a second apart,
+// each taken in the pass that comes within half a pass of its time; after a stall longer than
+// that spacing they are due afresh from now. So at most 30 frames a second and at the display's
+// pace: every second pass at 60 passes a second, every pass at 30, 30 a second at 75.
+bool clipFrameDue(ClipPace& pace, int64_t nowNs);

@@ -21,9 +21,9 @@ enum class KeptKind {
 std::string keptFolder(KeptKind kind);
 
 // Creates a hidden temporary file in folder (.velmora-PID-N.png.part, .velmora-PID-N.webm.part)
-// that no other file had, readable as the user's umask allows. Returns its descriptor and sets
-// temporary to its path; on failure returns -1 and sets failure to one line (without the newline)
-// that says why and where.
+// that no other file had, readable as the user's umask allows. Returns its descriptor, open for
+// reading and writing, and sets temporary to its path; on failure returns -1 and sets failure to
+// one line (without the newline) that says why and where.
 int createKeptTemporary(const std::string& folder, KeptKind kind, std::string& temporary,
                         std::string& failure);
 

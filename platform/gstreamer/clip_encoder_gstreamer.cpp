@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <unistd.h>
 
 const char kClipEncoderSettings[] = "deadline=1 cpu-used=16 threads=1 end-usage=vbr "
                                     "target-bitrate=4000000 max-quantizer=48 keyframe-max-dist=60";
@@ -102,12 +103,82 @@ void setSink(ClipEncoder& encoder, int fd) {
     gst_object_unref(bus);
 }
 
+// The EBML (Matroska, WebM) element ids of the way to the duration, and its size as a float.
+const uint64_t kEbmlHeader = 0x1A45DFA3, kSegment = 0x18538067, kInfo = 0x1549A966;
+const uint64_t kTimecodeScale = 0x2AD7B1, kDuration = 0x4489;
+const uint64_t kDoubleBytes = 8;
+
+// Reads the variable-length number at bytes[at] (an element's id, kept whole, or its size, without
+// its length marker) and moves at past it; false when it runs past size.
+bool readNumber(const uint8_t* bytes, size_t size, size_t& at, uint64_t& value, bool id) {
+    if (at >= size)
+        return false;
+    size_t length = 1;
+    while (length <= 8 && !(bytes[at] & (0x80 >> (length - 1))))
+        ++length;
+    if (length > 8 || at + length > size)
+        return false;
+    value = id ? bytes[at] : bytes[at] & (0xFF >> length);
+    for (size_t i = 1; i < length; ++i)
+        value = value << 8 | bytes[at + i];
+    at += length;
+    return true;
+}
+
+// The unsigned number of length bytes, most significant first.
+uint64_t bigEndian(const uint8_t* bytes, uint64_t length) {
+    uint64_t value = 0;
+    for (uint64_t i = 0; i < length; ++i)
+        value = value << 8 | bytes[i];
+    return value;
+}
+
+// Reads the element at bytes[at]: its id and size, with at moved to its content.
+bool readElement(const uint8_t* bytes, size_t size, size_t& at, uint64_t& id, uint64_t& length) {
+    return readNumber(bytes, size, at, id, true) && readNumber(bytes, size, at, length, false);
+}
+
 } // namespace
+
+bool writeClipLength(int fd, int64_t lengthNs) {
+    uint8_t head[4096];
+    const ssize_t got = pread(fd, head, sizeof head, 0);
+    const size_t size = got > 0 ? static_cast<size_t>(got) : 0;
+    size_t at = 0;
+    uint64_t id = 0, length = 0;
+    if (!readElement(head, size, at, id, length) || id != kEbmlHeader)
+        return false;
+    at += length;
+    if (!readElement(head, size, at, id, length) || id != kSegment)
+        return false;
+    // The segment's elements up to its info (the segment's size is not known yet), then the
+    // info's own.
+    while (readElement(head, size, at, id, length) && id != kInfo)
+        at += length;
+    size_t durationAt = 0;
+    double scale = 1e6; // ns a tick of the duration, unless the info says otherwise
+    for (const size_t end = id == kInfo ? at + length : at;
+         at < end && readElement(head, size, at, id, length); at += length) {
+        if (id == kDuration && length == kDoubleBytes && at + length <= size)
+            durationAt = at;
+        if (id == kTimecodeScale && length <= 8 && at + length <= size)
+            scale = static_cast<double>(bigEndian(head + at, length));
+    }
+    if (!durationAt)
+        return false;
+    const double ticks = static_cast<double>(lengthNs) / scale;
+    uint64_t bits = 0;
+    std::memcpy(&bits, &ticks, sizeof bits);
+    uint8_t value[kDoubleBytes];
+    for (size_t i = 0; i < kDoubleBytes; ++i)
+        value[i] = static_cast<uint8_t>(bits >> (8 * (kDoubleBytes - 1 - i)));
+    return pwrite(fd, value, sizeof value, static_cast<off_t>(durationAt)) ==
+           static_cast<ssize_t>(sizeof value);
+}
 
 bool startClipEncoder(ClipEncoder& encoder, int fd, int readWidth, int readHeight, int clipWidth,
                       int clipHeight, std::string& failure) {
-    const std::string description =
-        std::string(kPipelineStart) + kClipEncoderSettings + kPipelineEnd;
+    const std::string description = std::string(kPipelineStart) + encoder.settings + kPipelineEnd;
     GError* error = nullptr;
     encoder.pipeline = gst_parse_launch(description.c_str(), &error);
     if (!encoder.pipeline || error) {

@@ -21,10 +21,11 @@
 extern const char kClipEncoderSettings[];
 
 struct ClipEncoder {
-    GstElement* pipeline = nullptr;             // null until started, and again once stopped
-    GstElement* source = nullptr;               // the appsrc the frames go into
-    std::mutex* lock = nullptr;                 // the recording's, guarding the four fields below
-    std::condition_variable* changed = nullptr; // notified when one of them changes
+    const char* settings = kClipEncoderSettings; // vp8enc's, as gst-launch-1.0 writes them
+    GstElement* pipeline = nullptr;              // null until started, and again once stopped
+    GstElement* source = nullptr;                // the appsrc the frames go into
+    std::mutex* lock = nullptr;                  // the recording's, guarding the four fields below
+    std::condition_variable* changed = nullptr;  // notified when one of them changes
     bool finished = false;             // the end of stream reached the file: the clip is whole
     bool failed = false;               // the pipeline stopped on an error; nothing more is written
     bool writeFailed = false;          // that error was the file's (a full disk), not the encoder's
@@ -48,3 +49,9 @@ void endClip(ClipEncoder& encoder);
 
 // Stops the pipeline and lets go of it, and so of every frame it held. The file stays open.
 void stopClipEncoder(ClipEncoder& encoder);
+
+// After a clip the muxer could not finish (the disk filled, or its end did not come in time):
+// writes its length, ns, into the duration the muxer left at 0 in the file's WebM header (bytes
+// already there, so it needs no more room), so that players show how long it is. False when the
+// header has no such duration.
+bool writeClipLength(int fd, int64_t lengthNs);

@@ -120,7 +120,10 @@ bool endStream(Recording& r) {
 // Makes the written clip reach the disk and gives it its name; says where, how long it lasts and
 // how many frames were dropped, or why it cannot be kept. A clip without a frame is removed, said
 // unless the failure that stopped it was.
-void keepClip(Recording& r, bool failed) {
+void keepClip(Recording& r, bool failed, bool ended) {
+    // The length the muxer could not write.
+    if (!ended && r.encoder.writtenNs > 0)
+        writeClipLength(r.fd, r.encoder.writtenNs);
     const bool synced = fsync(r.fd) == 0;
     if (!synced && !failed)
         std::perror(("velmora: cannot write the clip in " + r.folder).c_str());
@@ -178,7 +181,7 @@ void record(std::shared_ptr<Recording> r) {
         r->over = true;
     }
     sayEnd(*r, started, ended, failure);
-    keepClip(*r, !started || r->encoder.failed);
+    keepClip(*r, !started || r->encoder.failed, ended);
     std::lock_guard<std::mutex> hold(unfinished->lock);
     std::vector<std::string>& left = unfinished->temporaries;
     left.erase(std::find(left.begin(), left.end(), r->temporary));

@@ -97,7 +97,7 @@ int createKeptTemporary(const std::string& folder, KeptKind kind, std::string& t
     for (int tries = 0; tries < kMostNumbers; ++tries) {
         temporary = folder + "/.velmora-" + std::to_string(getpid()) + "-" +
                     std::to_string(made++) + "." + traits(kind).extension + ".part";
-        const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        const int fd = open(temporary.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0)
             return fd;
         if (errno != EEXIST)
