@@ -1,5 +1,7 @@
 #include "platform/gstreamer/clip_encoder_gstreamer.h"
 
+#include "platform/gstreamer/frame_encoding_gstreamer.h"
+
 #include <gst/app/gstappsrc.h>
 
 #include <cerrno>
@@ -179,19 +181,10 @@ bool writeClipLength(int fd, int64_t lengthNs) {
 bool startClipEncoder(ClipEncoder& encoder, int fd, int readWidth, int readHeight, int clipWidth,
                       int clipHeight, std::string& failure) {
     const std::string description = std::string(kPipelineStart) + encoder.settings + kPipelineEnd;
-    GError* error = nullptr;
-    encoder.pipeline = gst_parse_launch(description.c_str(), &error);
-    if (!encoder.pipeline || error) {
-        failure = std::string("the VP8 encoder cannot be made (") +
-                  (error ? error->message : "no pipeline") +
-                  "; vp8enc and webmmux come with gstreamer1.0-plugins-good)";
-        if (error)
-            g_error_free(error);
-        if (encoder.pipeline)
-            gst_object_unref(encoder.pipeline);
-        encoder.pipeline = nullptr;
+    encoder.pipeline =
+        makeEncoderPipeline(description.c_str(), "VP8 encoder", "vp8enc and webmmux come", failure);
+    if (!encoder.pipeline)
         return false;
-    }
     encoder.source = gst_bin_get_by_name(GST_BIN(encoder.pipeline), "source");
     setCaps(encoder, readWidth, readHeight, clipWidth, clipHeight);
     setSink(encoder, fd);

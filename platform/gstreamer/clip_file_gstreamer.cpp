@@ -1,7 +1,7 @@
 #include "platform/clip_file.h"
 
 #include "platform/gstreamer/clip_encoder_gstreamer.h"
-#include "platform/gstreamer/pixel_buffers_gstreamer.h"
+#include "platform/gstreamer/frame_encoding_gstreamer.h"
 #include "platform/kept_files.h"
 
 #include <gst/gst.h>
@@ -49,7 +49,7 @@ struct Recording {
     ~Recording() {
         // A frame GStreamer still holds (after an end that did not come in time) is left to it.
         for (PixelBuffer& b : buffers)
-            if (b.state == BufferState::free)
+            if (b.state != BufferState::encoding)
                 delete[] b.pixels;
     }
 };
@@ -99,6 +99,8 @@ void encodeFrames(Recording& r) {
                 frame = nextWaiting(r.buffers, kBuffers);
                 return frame || r.stopAsked || r.encoder.failed;
             });
+            // After a failure the frame pass is told at once to take no more frames.
+            r.over = r.encoder.failed;
             if (r.encoder.failed || !frame)
                 return;
             frame->state = BufferState::encoding;
@@ -142,8 +144,8 @@ void keepClip(Recording& r, bool failed, bool ended) {
     const double seconds = static_cast<double>(r.encoder.writtenNs) / 1e9;
     std::lock_guard<std::mutex> hold(r.lock);
     if (r.dropped > 0)
-        std::printf("velmora: saved %s (%.1f s, %d frames dropped)\n", path.c_str(), seconds,
-                    r.dropped);
+        std::printf("velmora: saved %s (%.1f s, %d frame%s dropped)\n", path.c_str(), seconds,
+                    r.dropped, r.dropped == 1 ? "" : "s");
     else
         std::printf("velmora: saved %s (%.1f s)\n", path.c_str(), seconds);
     std::fflush(stdout);

@@ -4,7 +4,7 @@
 // writer thread only.
 #pragma once
 
-#include "platform/gstreamer/pixel_buffers_gstreamer.h"
+#include "platform/gstreamer/frame_encoding_gstreamer.h"
 
 #include <gst/gst.h>
 

@@ -725,7 +725,7 @@ std::string savedClip(const std::string& text, double& seconds, int* dropped = n
         const size_t end = line.find(".webm (");
         if (end != std::string::npos) {
             int frames = 0;
-            std::sscanf(line.c_str() + end + 7, "%lf s, %d frames dropped", &seconds, &frames);
+            std::sscanf(line.c_str() + end + 7, "%lf s, %d frame", &seconds, &frames);
             if (dropped)
                 *dropped = frames;
             return line.substr(0, end + 5);

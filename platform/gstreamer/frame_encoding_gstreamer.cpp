@@ -1,4 +1,4 @@
-#include "platform/gstreamer/pixel_buffers_gstreamer.h"
+#include "platform/gstreamer/frame_encoding_gstreamer.h"
 
 #include <cstring>
 
@@ -60,4 +60,20 @@ void flipRows(uint8_t* pixels, int width, int height, std::vector<uint8_t>& row)
         std::memcpy(a, b, rowBytes);
         std::memcpy(b, row.data(), rowBytes);
     }
+}
+
+GstElement* makeEncoderPipeline(const char* description, const char* what, const char* elements,
+                                std::string& failure) {
+    GError* error = nullptr;
+    GstElement* pipeline = gst_parse_launch(description, &error);
+    if (pipeline && !error)
+        return pipeline;
+    failure = std::string("the ") + what + " cannot be made (" +
+              (error ? error->message : "no pipeline") + "; " + elements +
+              " with gstreamer1.0-plugins-good)";
+    if (error)
+        g_error_free(error);
+    if (pipeline)
+        gst_object_unref(pipeline);
+    return nullptr;
 }

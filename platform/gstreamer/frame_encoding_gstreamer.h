@@ -1,7 +1,8 @@
-// The few buffers of read-back pixels that a frame pass hands to a thread of its own for GStreamer
-// to encode (the pictures' writer, a clip's encoder): claimed and filled in the pass, handed
-// over, taken up by the thread in the order they were handed over, wrapped without a copy, and
-// free again once GStreamer lets go of them. So the pass neither allocates nor waits.
+// What the encoders of the pictures and the clips share. The few buffers of read-back pixels
+// that a frame pass hands to a thread of its own for GStreamer to encode (the pictures' writer,
+// a clip's encoder): claimed and filled in the pass, handed over, taken up by the thread in the
+// order they were handed over, wrapped without a copy, and free again once GStreamer lets go of
+// them, so that the pass neither allocates nor waits. And the making of an encoder's pipeline.
 #pragma once
 
 #include <gst/gst.h>
@@ -9,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
+#include <string>
 #include <vector>
 
 // Bytes a pixel as read back: B, G, R and one unused.
@@ -48,3 +50,8 @@ GstBuffer* wrapPixels(PixelBuffer& buffer, size_t size);
 // OpenGL reads the bottom row first; a picture or a video frame starts at the top. Turns the
 // width x height pixels over in place; row is scratch space, sized here.
 void flipRows(uint8_t* pixels, int width, int height, std::vector<uint8_t>& row);
+
+// The pipeline of description, or null with failure set to why, in words: "the what cannot be
+// made (GStreamer's reason; elements come with gstreamer1.0-plugins-good)".
+GstElement* makeEncoderPipeline(const char* description, const char* what, const char* elements,
+                                std::string& failure);
