@@ -672,9 +672,8 @@ Clip playClip(const std::string& path) {
     Clip clip;
     GstElement* pipeline = gst_parse_launch(
         // The queue makes the file be read in turn, in which typefind names what it finds.
-        "filesrc name=file ! queue ! typefind name=type ! matroskademux ! identity name=coded ! "
-        "vp8dec "
-        "! videoconvert ! video/x-raw,format=RGB ! appsink name=frames sync=false",
+        "filesrc name=file ! queue ! typefind name=type ! matroskademux ! identity name=coded "
+        "! vp8dec ! videoconvert ! video/x-raw,format=RGBx ! appsink name=frames sync=false",
         nullptr);
     GstElement* file = gst_bin_get_by_name(GST_BIN(pipeline), "file");
     GstElement* type = gst_bin_get_by_name(GST_BIN(pipeline), "type");
@@ -700,12 +699,8 @@ Clip playClip(const std::string& path) {
             GstMapInfo map{};
             if (clip.second.empty() && GST_BUFFER_PTS(buffer) >= GST_SECOND &&
                 gst_buffer_map(buffer, &map, GST_MAP_READ)) {
-                const size_t stride = (static_cast<size_t>(clip.width) * 3 + 3) / 4 * 4;
-                for (int y = 0; y < clip.height; ++y)
-                    for (int x = 0; x < clip.width; ++x) {
-                        const guint8* p = map.data + y * stride + x * 3;
-                        clip.second.push_back({p[0], p[1], p[2]});
-                    }
+                for (const guint8* p = map.data; p < map.data + map.size; p += 4)
+                    clip.second.push_back({p[0], p[1], p[2]});
                 gst_buffer_unmap(buffer, &map);
             }
             ++clip.frames;
