@@ -213,7 +213,7 @@ void runFramePass() {
     takePictureIfAsked();
     // Likewise a frame of the clip being recorded, when one is due; R starts and stops it.
     recordFrameIfDue();
-    // The pointer ring and the flash over the dots; the frame is shown.
+    // The pointer ring, the flash and the recording mark over the dots; the frame is shown.
     finishFrame();
 }
 
