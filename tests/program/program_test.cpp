@@ -170,15 +170,24 @@ bool greyOnly(const std::vector<Rgb>& pixels) {
 }
 
 // Waits until the picture stops changing with the ring faded out (the dots rest), up to seconds;
-// empty if it does not. A picture in colour counts as settled when it stays the same for half a
-// second, as the fading ring changes it every frame.
+// empty if it does not. A picture in colour counts as settled once its colours show (in a quarter
+// of the pixels, more than the ring's: before the source's first frame the dots are black) and it
+// then stays the same for a second and a half, as the fading ring changes it every frame: a busy
+// machine may draw no frame at all for half a second while the ring still shows faintly.
 std::vector<Rgb> settledPicture(Window window, double seconds, bool grey = true) {
     int width = 0, height = 0;
+    const auto coloured = [](const Rgb& p) { return p.r != p.g || p.g != p.b; };
+    if (!grey)
+        waitUntil(seconds, [&] {
+            const std::vector<Rgb> seen = grab(window, width, height);
+            return std::count_if(seen.begin(), seen.end(), coloured) > long(seen.size() / 4);
+        });
     std::vector<Rgb> last = grab(window, width, height);
-    for (double waited = 0; waited < seconds; waited += 0.5) {
+    for (double waited = 0, same = 0; waited < seconds; waited += 0.5) {
         pause(0.5);
         std::vector<Rgb> now = grab(window, width, height);
-        if (samePicture(now, last) && (!grey || greyOnly(now)))
+        same = samePicture(now, last) ? same + 0.5 : 0;
+        if (same >= (grey ? 0.5 : 1.5) && (!grey || greyOnly(now)))
             return now;
         last = now;
     }
