@@ -1,5 +1,6 @@
 #include "app/app.h"
 
+#include "app/clip.h"
 #include "app/frame_pacing.h"
 #include "app/input.h"
 #include "app/picture.h"
@@ -11,6 +12,7 @@
 #include "dots/motion.h"
 #include "draw/render.h"
 #include "draw/view.h"
+#include "platform/clip_file.h"
 #include "platform/display_session.h"
 #include "platform/message_box.h"
 #include "platform/picture_file.h"
@@ -39,6 +41,9 @@ const int kPointerSide = 8;                                // pixels, a multiple
 const int kPointerBytes = kPointerSide * kPointerSide / 8; // one bit a pixel
 // At the end, pictures still being written get this long to reach the disk.
 const double kPictureFinishSeconds = 5;
+// At the end, a clip being recorded gets this long to be finished and named: the encoder
+// thread's wait for the end of stream, and time to spare.
+const double kClipFinishSeconds = kClipEndSeconds + 1;
 
 const char kWrongArgument[] =
     "First parameter was not either lowercase 'fullscreen' or 'window' (no quotes), ignored.";
@@ -185,7 +190,9 @@ void runFramePass() {
     drawDots();
     // A picture asked for with S is read back now: the dots alone, without the ring or flash.
     takePictureIfAsked();
-    // The pointer ring and the flash over the dots; the frame is shown.
+    // Likewise a frame of the clip being recorded, when one is due; R starts and stops it.
+    recordFrameIfDue();
+    // The pointer ring, the flash and the recording mark over the dots; the frame is shown.
     finishFrame();
 }
 
@@ -210,6 +217,7 @@ void quitApp(int status) {
     if (scene.picturesAsked > 0)
         std::fprintf(stderr, "velmora: quitting before %d more picture(s) could be taken\n",
                      scene.picturesAsked);
+    finishClips(kClipFinishSeconds);
     finishPictureFiles(kPictureFinishSeconds);
     SDL_Quit();
     std::exit(status);

@@ -33,7 +33,7 @@ void buildHomeLattice(ColorTriple** cellColors, int32_t* cellLuminance);
 void chooseDisplayMode(SceneState& state, int argc, char** argv);
 
 // One pass of the frame loop: input, camera, motion or glide, idle count, the dots, the picture
-// asked for with S, the ring and flash.
+// asked for with S, the frame of a clip being recorded, the ring, flash and recording mark.
 void runFramePass();
 
 // The pass's motion: a glide step while the dots glide home, otherwise the pointer's forces
@@ -43,6 +43,7 @@ void advanceScene();
 // One more pass counted in scene.idleFrames since the last mouse input, saturating.
 void countIdleFrame();
 
-// Waits for pictures still being written, shuts SDL's video layer down and ends the process with
-// the given status. Called with 1 on a start-up failure and with 0 when the user quits.
+// Finishes the clip being recorded and waits for pictures still being written (each for a bounded
+// time), shuts SDL's video layer down and ends the process with the given status. Called with 1 on
+// a start-up failure and with 0 when the user quits.
 [[noreturn]] void quitApp(int status);

@@ -104,6 +104,9 @@ void onKeyDown(const SDL_keysym& key) {
     case SDLK_s: // with or without Shift or Ctrl: the key's code is the same
         ++scene.picturesAsked;
         break;
+    case SDLK_r: // likewise
+        ++scene.recordPresses;
+        break;
     case SDLK_RSHIFT:
     case SDLK_LSHIFT:
         scene.shiftDown = true;

@@ -33,6 +33,8 @@ const char kUsage[] =
     "  C                     show the next video source: the next camera, colour bars,\n"
     "                        then round again\n"
     "  S                     save the picture as a PNG in the pictures folder\n"
+    "  R                     record the dots as a WebM clip in the videos folder;\n"
+    "                        R again stops it (quitting stops and keeps it too)\n"
     "  Escape                quit\n"
     "\n"
     "Environment:\n"

@@ -59,6 +59,11 @@ struct SceneState {
     int32_t picturesAsked = 0; // S presses not yet taken as pictures; one is taken a pass
     int32_t flashPasses = 0;   // passes left of the flash after a picture was taken, 12..0
 
+    // The clip the user records: R asked for by the input handling, handled in the frame pass.
+    int32_t recordPresses = 0; // R presses not yet handled; each starts or stops a recording
+    bool recording = false;    // a recording takes frames, and its mark blinks
+    int32_t markPasses = 0;    // passes into the mark's blink, 0..59: on for 30, off for 30
+
     // Return-home glide.
     bool homing = false;     // true while the glide runs
     int32_t homingFrame = 0; // glide frames so far, 1..20

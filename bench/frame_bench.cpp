@@ -9,6 +9,7 @@
 #include "draw/render.h"
 #include "draw/view.h"
 #include "platform/capture_service.h"
+#include "platform/gstreamer/clip_encoder_gstreamer.h"
 
 #include <benchmark/benchmark.h>
 
@@ -17,10 +18,15 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <mutex>
 #include <random>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -371,6 +377,94 @@ void renderFrameThenPictureDrawnAgain(benchmark::State& state) {
     });
 }
 BENCHMARK(renderFrameThenPictureDrawnAgain)->Unit(benchmark::kMillisecond)->Apply(reportFastest);
+
+// Frames of dots in motion, drawn and read back as the program reads them back: the dots pushed
+// away from the middle of the picture and coasting, a new picture in every frame.
+const std::vector<std::vector<uint8_t>>& dotsInMotion() {
+    static std::vector<std::vector<uint8_t>> frames;
+    Picture picture;
+    pictureSize(picture.width, picture.height);
+    scene.mouseX = 400;
+    scene.mouseY = 300;
+    scene.rightDown = scene.shiftDown = true;
+    for (int frame = static_cast<int>(frames.size()); frame < 30; ++frame) {
+        applyMouseForces();
+        moveDots();
+        scene.rightDown = scene.shiftDown = frame < 2; // a short hard push, then they coast
+        drawDots();
+        picture.pixels.assign(static_cast<size_t>(picture.width) * picture.height * 4, 0);
+        picture.readBack();
+        finishFrame();
+        frames.push_back(picture.pixels);
+    }
+    releaseAndGlideHome();
+    return frames;
+}
+
+double processCpuSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return t.tv_sec + t.tv_nsec / 1e9;
+}
+
+// Encodes count frames, 30 a second, as a clip into a temporary file: the process's CPU time a
+// frame (GStreamer's threads: conversion, VP8, WebM and the writes) and the clip's bytes; false
+// when the encoder failed.
+bool encodeClip(const char* settings, int count, double& cpuPerFrame, long& bytes) {
+    const std::vector<std::vector<uint8_t>>& frames = dotsInMotion();
+    std::mutex lock;
+    std::condition_variable changed;
+    ClipEncoder encoder;
+    encoder.settings = settings;
+    encoder.lock = &lock;
+    encoder.changed = &changed;
+    FILE* file = std::tmpfile();
+    std::string failure;
+    const double startCpu = processCpuSeconds();
+    bool ok = file && startClipEncoder(encoder, fileno(file), 800, 600, 800, 600, failure);
+    const int64_t frameNs = 1000000000 / 30;
+    for (int i = 0; ok && i < count; ++i) {
+        const std::vector<uint8_t>& pixels = frames[static_cast<size_t>(i) % frames.size()];
+        pushClipFrame(encoder,
+                      gst_buffer_new_wrapped_full(
+                          GST_MEMORY_FLAG_READONLY, const_cast<uint8_t*>(pixels.data()),
+                          pixels.size(), 0, pixels.size(), nullptr, nullptr),
+                      i * frameNs, frameNs);
+    }
+    if (ok) {
+        endClip(encoder);
+        std::unique_lock<std::mutex> hold(lock);
+        changed.wait_for(hold, std::chrono::seconds(60),
+                         [&] { return encoder.finished || encoder.failed; });
+        ok = encoder.finished;
+    }
+    stopClipEncoder(encoder);
+    cpuPerFrame = (processCpuSeconds() - startCpu) / count;
+    bytes = file ? lseek(fileno(file), 0, SEEK_END) : 0;
+    if (file)
+        std::fclose(file);
+    return ok;
+}
+
+// The clip's encoder alone, on 150 frames (5 s) of dots in motion pushed at once: its CPU time a
+// frame and the bit rate it gives, with the program's settings or with vp8enc's properties from
+// VELMORA_BENCH_VP8ENC (for example "deadline=1 cpu-used=8 threads=1 target-bitrate=2000000").
+void clipEncoding(benchmark::State& state) {
+    if (!prepareDrawing(state, true))
+        return;
+    const char* settings = std::getenv("VELMORA_BENCH_VP8ENC");
+    double cpu = 0;
+    long bytes = 0;
+    for (auto _ : state) {
+        if (!encodeClip(settings && *settings ? settings : kClipEncoderSettings, 150, cpu, bytes)) {
+            state.SkipWithError("the clip's encoder failed (is gstreamer1.0-plugins-good there?)");
+            break;
+        }
+    }
+    state.counters["cpu_ms_per_frame"] = cpu * 1000;
+    state.counters["kbit_per_s"] = bytes * 8 / 5.0 / 1000;
+}
+BENCHMARK(clipEncoding)->Unit(benchmark::kMillisecond)->Iterations(1)->Apply(reportFastest);
 
 } // namespace
 

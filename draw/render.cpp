@@ -23,6 +23,11 @@ const int32_t kDotsPerFlush = 128;
 // fifth of a second at 60 a second), from this opacity.
 const int32_t kFlashPasses = 12;
 const float kFlashOpacity = 0.8f;
+// The mark of a clip being recorded: a red dot this far from the view's top and right edges, of
+// this radius, in pixels, on for so many passes and off for as many (half a second at 60).
+const float kMarkInset = 16;
+const float kMarkRadius = 6;
+const int32_t kMarkBlinkPasses = 30;
 
 void handOnNowAndThen(int32_t dotIndex) {
     if (dotIndex % kDotsPerFlush == kDotsPerFlush - 1)
@@ -87,6 +92,21 @@ void drawFlash() {
     --scene.flashPasses;
 }
 
+// The recording mark over everything, blinking; nothing while no clip is recorded.
+void drawRecordingMark() {
+    if (!scene.recording)
+        return;
+    const bool on = scene.markPasses < kMarkBlinkPasses;
+    scene.markPasses = (scene.markPasses + 1) % (2 * kMarkBlinkPasses);
+    if (!on)
+        return;
+    glColor3f(1, 0, 0);
+    glLoadIdentity();
+    glTranslatef(scene.screenWidth - kMarkInset, kMarkInset, 0);
+    glScalef(kMarkRadius, kMarkRadius, 0);
+    glCallList(scene.discList);
+}
+
 } // namespace
 
 void startFlash() {
@@ -118,6 +138,7 @@ void drawDots() {
 void finishFrame() {
     drawRing();
     drawFlash();
+    drawRecordingMark();
     glCheck();
     SDL_GL_SwapBuffers();
 }

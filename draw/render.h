@@ -7,8 +7,9 @@
 // draws the dots in colour or as halftone discs. Nothing is shown yet.
 void drawDots();
 
-// Last step of each pass, after drawDots: the fading pointer ring and, after a picture was
-// taken, the fading flash over the dots; then swaps the buffers.
+// Last step of each pass, after drawDots: the fading pointer ring, after a picture was taken the
+// fading flash over the dots, and while a clip is recorded its blinking mark; then swaps the
+// buffers.
 void finishFrame();
 
 // A whole frame, drawDots then finishFrame, for callers that keep no picture.

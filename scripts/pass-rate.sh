@@ -4,8 +4,9 @@
 # (VELMORA_FRAME_RATE=0), on a private Xvfb with Mesa's software OpenGL. The passes are counted by
 # a stand-in for the buffer swap loaded into the program (bench/pass_counter.cpp), which also gives
 # the median wall time of 20 passes in a row, as long as the glide home takes. The paced runs are
-# made twice, the second time with S pressed every quarter of a second (the pictures go to a
-# temporary home folder, removed afterwards), so that what keeping pictures costs shows side by side.
+# made three times: plain, with S pressed every quarter of a second, and recording a clip with R
+# for the whole run (the pictures and clips go to a temporary home folder, removed afterwards), so
+# that what keeping pictures and recording cost shows side by side.
 # Usage: pass-rate.sh [SECONDS [PROGRAM]]: the seconds of each run that are counted (default 5)
 # and the program (default the one built).
 set -e
@@ -22,35 +23,45 @@ keepPictures() {
 }
 
 # One run of the program on the display: $1 mode (colour or halftone), $2 VELMORA_FRAME_RATE
-# ("" for the display's rate), $3 "pictures" to press S every quarter of a second.
+# ("" for the display's rate), $3 "pictures" to press S every quarter of a second, or "clip" to
+# record the whole run with R (quitting finishes the clip).
 measure() {
     out=$(mktemp)
+    said=$(mktemp)
     home=$(mktemp -d)
     if [ -n "$2" ]; then rate="VELMORA_FRAME_RATE=$2"; else rate="VELMORA_FRAME_RATE="; fi
     env "$rate" LD_PRELOAD="$counter" VELMORA_PASS_COUNT_FILE="$out" HOME="$home" \
-        XDG_CONFIG_HOME="$home" VELMORA_PASS_COUNT_SECONDS="$seconds" "$program" window >/dev/null &
+        XDG_CONFIG_HOME="$home" VELMORA_PASS_COUNT_SECONDS="$seconds" "$program" window >"$said" &
     pid=$!
     window=$(xdotool search --sync --onlyvisible --name '^Velmora$' | head -n 1)
     xdotool windowfocus --sync "$window"
     [ "$1" = halftone ] && xdotool key space
-    if [ "${3:-}" = pictures ]; then keepPictures $((seconds + 1)); else sleep $((seconds + 1)); fi
+    case "${3:-}" in
+    pictures) keepPictures $((seconds + 1)) ;;
+    clip) xdotool key r && sleep $((seconds + 1)) ;;
+    *) sleep $((seconds + 1)) ;;
+    esac
     xdotool key Escape
     wait $pid
     read -r passes cpu counted processCpu twenty <"$out"
-    kept=$(find "$home" -name 'velmora-*.png' | wc -l)
-    [ "${3:-}" = pictures ] && label="$1+S" || label=$1
+    case "${3:-}" in
+    pictures) label="$1+S" kept="pictures kept: $(find "$home" -name 'velmora-*.png' | wc -l)" ;;
+    clip) label="$1+R" kept="clip: $(sed -n 's/^velmora: saved .*webm (\(.*\))$/\1/p' "$said")" ;;
+    *) label=$1 kept="" ;;
+    esac
     printf '%-11s %-9s %6s passes/s  CPU s/s: main %s, process %s  20 passes: %s ms (of %s)  %s\n' \
-        "$label" "${2:-display}" "$passes" "$cpu" "$processCpu" "$twenty" "$counted" \
-        "$([ "${3:-}" = pictures ] && echo "pictures kept: $kept")"
-    rm -rf "$out" "$home"
+        "$label" "${2:-display}" "$passes" "$cpu" "$processCpu" "$twenty" "$counted" "$kept"
+    rm -rf "$out" "$said" "$home"
 }
 
 if [ "${1:-}" = --on-display ]; then
     seconds=$2 program=$3 counter=$4
     measure colour ""
     measure colour "" pictures
+    measure colour "" clip
     measure halftone ""
     measure halftone "" pictures
+    measure halftone "" clip
     measure colour 0
     measure halftone 0
     exit 0

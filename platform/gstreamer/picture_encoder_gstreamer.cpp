@@ -35,19 +35,9 @@ void setCaps(PictureEncoder& encoder) {
 
 // Makes the pipeline and sets it playing; false with failure set when it cannot be.
 bool startPipeline(PictureEncoder& encoder, std::string& failure) {
-    GError* error = nullptr;
-    encoder.pipeline = gst_parse_launch(kPipeline, &error);
-    if (!encoder.pipeline || error) {
-        failure = std::string("the PNG encoder cannot be made (") +
-                  (error ? error->message : "no pipeline") +
-                  "; pngenc comes with gstreamer1.0-plugins-good)";
-        if (error)
-            g_error_free(error);
-        if (encoder.pipeline)
-            gst_object_unref(encoder.pipeline);
-        encoder.pipeline = nullptr;
+    encoder.pipeline = makeEncoderPipeline(kPipeline, "PNG encoder", "pngenc comes", failure);
+    if (!encoder.pipeline)
         return false;
-    }
     encoder.source = gst_bin_get_by_name(GST_BIN(encoder.pipeline), "source");
     encoder.sink = gst_bin_get_by_name(GST_BIN(encoder.pipeline), "sink");
     setCaps(encoder);
@@ -78,11 +68,7 @@ std::string pipelineFailure(PictureEncoder& encoder) {
 
 } // namespace
 
-GstSample* encodePng(PictureEncoder& encoder, uint8_t* pixels, void (*release)(void*), void* data,
-                     std::string& failure) {
-    const size_t size = pictureBytes(encoder);
-    GstBuffer* buffer =
-        gst_buffer_new_wrapped_full(GST_MEMORY_FLAG_READONLY, pixels, size, 0, size, data, release);
+GstSample* encodePng(PictureEncoder& encoder, GstBuffer* buffer, std::string& failure) {
     if (!encoder.pipeline && !startPipeline(encoder, failure)) {
         gst_buffer_unref(buffer);
         return nullptr;

@@ -4,14 +4,12 @@
 // writer thread only.
 #pragma once
 
+#include "platform/gstreamer/frame_encoding_gstreamer.h"
+
 #include <gst/gst.h>
 
 #include <cstddef>
-#include <cstdint>
 #include <string>
-
-// Bytes a pixel of a picture as read back: B, G, R and one unused.
-const int kPictureBytesPerPixel = 4;
 
 struct PictureEncoder {
     GstElement* pipeline = nullptr;    // null until the first picture, and again after a failure
@@ -23,11 +21,10 @@ struct PictureEncoder {
 
 // The bytes of one picture as read back.
 inline size_t pictureBytes(const PictureEncoder& encoder) {
-    return static_cast<size_t>(encoder.readWidth) * encoder.readHeight * kPictureBytesPerPixel;
+    return static_cast<size_t>(encoder.readWidth) * encoder.readHeight * kReadBytesPerPixel;
 }
 
 // Encodes one picture: pixels (readWidth x readHeight, 4 bytes a pixel, B, G, R and one unused,
-// top row first), wrapped, not copied, and released through release(data) once GStreamer is done
-// with them. Returns the PNG, or null with failure set to one line saying why.
-GstSample* encodePng(PictureEncoder& encoder, uint8_t* pixels, void (*release)(void*), void* data,
-                     std::string& failure);
+// top row first), wrapped, not copied (wrapPixels), and taken over. Returns the PNG, or null with
+// failure set to one line saying why.
+GstSample* encodePng(PictureEncoder& encoder, GstBuffer* pixels, std::string& failure);

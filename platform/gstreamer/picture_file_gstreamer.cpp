@@ -1,7 +1,7 @@
 #include "platform/picture_file.h"
 
 #include "platform/gstreamer/picture_encoder_gstreamer.h"
-#include "platform/picture_folder.h"
+#include "platform/kept_files.h"
 
 #include <gst/gst.h>
 
@@ -20,51 +20,18 @@ namespace {
 // Pictures that may wait to be written at once; a press past them is refused.
 const int kBuffers = 3;
 
-enum class BufferState {
-    free,     // ready to be claimed
-    claimed,  // being filled in a frame pass
-    waiting,  // handed over, not yet taken up by the writer
-    encoding, // in the encoder, until GStreamer lets go of it
-};
-
-struct PictureBuffer {
-    uint8_t* pixels = nullptr; // readWidth x readHeight x 4 bytes, bottom row first
-    BufferState state = BufferState::free;
-    std::time_t taken = 0; // when it was handed over, seconds of the wall clock
-    uint64_t order = 0;    // the how-manieth handed over, so they are written in turn
-};
-
 struct PictureWriter {
     std::mutex lock;
     std::condition_variable handedOver; // a buffer waits to be written
     std::condition_variable written;    // a picture was written, or could not be
-    PictureBuffer buffers[kBuffers];
-    uint64_t count = 0;     // buffers handed over so far
-    int unfinished = 0;     // pictures handed over and not yet written or given up
-    PictureEncoder encoder; // the writer thread's alone
+    PixelBuffer buffers[kBuffers];      // time: when handed over, seconds of the wall clock
+    uint64_t count = 0;                 // buffers handed over so far
+    int unfinished = 0;                 // pictures handed over and not yet written or given up
+    PictureEncoder encoder;             // the writer thread's alone
 };
 
 // Made once at start-up and never released, so that the writer thread may outlive main.
 PictureWriter* writer = nullptr;
-
-// OpenGL reads the bottom row first; a picture file starts at the top.
-void flipRows(uint8_t* pixels, int width, int height, std::vector<uint8_t>& row) {
-    const size_t rowBytes = static_cast<size_t>(width) * kPictureBytesPerPixel;
-    row.resize(rowBytes);
-    for (int top = 0, bottom = height - 1; top < bottom; ++top, --bottom) {
-        uint8_t* a = pixels + top * rowBytes;
-        uint8_t* b = pixels + bottom * rowBytes;
-        std::memcpy(row.data(), a, rowBytes);
-        std::memcpy(a, b, rowBytes);
-        std::memcpy(b, row.data(), rowBytes);
-    }
-}
-
-// Called by GStreamer, on whichever thread, when it no longer needs a buffer's pixels.
-void releaseBuffer(void* data) {
-    std::lock_guard<std::mutex> hold(writer->lock);
-    static_cast<PictureBuffer*>(data)->state = BufferState::free;
-}
 
 // Writes an encoded picture to the pictures folder, then says where, or why not.
 void savePng(GstSample* png, std::time_t when) {
@@ -77,7 +44,8 @@ void savePng(GstSample* png, std::time_t when) {
         return;
     }
     std::string path, failure;
-    const bool saved = savePictureBytes(picturesFolder(), taken, map.data, map.size, path, failure);
+    const bool saved =
+        savePictureBytes(keptFolder(KeptKind::picture), taken, map.data, map.size, path, failure);
     gst_buffer_unmap(encoded, &map);
     if (saved) {
         std::printf("velmora: saved %s\n", path.c_str());
@@ -88,11 +56,11 @@ void savePng(GstSample* png, std::time_t when) {
 }
 
 // Encodes one picture and saves it.
-void writeOne(PictureEncoder& encoder, PictureBuffer& picture, std::vector<uint8_t>& row) {
-    const std::time_t taken = picture.taken; // the buffer may be claimed again once encoded
+void writeOne(PictureEncoder& encoder, PixelBuffer& picture, std::vector<uint8_t>& row) {
+    const std::time_t taken = picture.time; // the buffer may be claimed again once encoded
     flipRows(picture.pixels, encoder.readWidth, encoder.readHeight, row);
     std::string failure;
-    GstSample* png = encodePng(encoder, picture.pixels, releaseBuffer, &picture, failure);
+    GstSample* png = encodePng(encoder, wrapPixels(picture, pictureBytes(encoder)), failure);
     if (!png) {
         std::fprintf(stderr, "velmora: cannot save a picture: %s\n", failure.c_str());
         return;
@@ -101,23 +69,15 @@ void writeOne(PictureEncoder& encoder, PictureBuffer& picture, std::vector<uint8
     gst_sample_unref(png);
 }
 
-// The buffer handed over first of those that wait, or null.
-PictureBuffer* nextWaiting(PictureWriter& w) {
-    PictureBuffer* next = nullptr;
-    for (PictureBuffer& b : w.buffers)
-        if (b.state == BufferState::waiting && (!next || b.order < next->order))
-            next = &b;
-    return next;
-}
-
 // The writer thread: writes the buffers in the order they were handed over, for ever.
 void writePictures(PictureWriter* w) {
     std::vector<uint8_t> row;
     for (;;) {
-        PictureBuffer* picture = nullptr;
+        PixelBuffer* picture = nullptr;
         {
             std::unique_lock<std::mutex> hold(w->lock);
-            w->handedOver.wait(hold, [&] { return (picture = nextWaiting(*w)) != nullptr; });
+            w->handedOver.wait(
+                hold, [&] { return (picture = nextWaiting(w->buffers, kBuffers)) != nullptr; });
             picture->state = BufferState::encoding;
         }
         writeOne(w->encoder, *picture, row);
@@ -142,8 +102,10 @@ void startPictureFiles(int readWidth, int readHeight, int pngWidth, int pngHeigh
     writer->encoder.readHeight = readHeight;
     writer->encoder.pngWidth = pngWidth;
     writer->encoder.pngHeight = pngHeight;
-    for (PictureBuffer& b : writer->buffers)
+    for (PixelBuffer& b : writer->buffers) {
         b.pixels = new uint8_t[pictureBytes(writer->encoder)];
+        b.lock = &writer->lock;
+    }
     std::thread(writePictures, writer).detach();
 }
 
@@ -153,26 +115,18 @@ uint8_t* claimPictureBuffer() {
         return nullptr;
     }
     std::lock_guard<std::mutex> hold(writer->lock);
-    for (PictureBuffer& b : writer->buffers) {
-        if (b.state == BufferState::free) {
-            b.state = BufferState::claimed;
-            return b.pixels;
-        }
-    }
+    if (PixelBuffer* free = claimFree(writer->buffers, kBuffers))
+        return free->pixels;
     std::fprintf(stderr, "velmora: still writing %d pictures; this one was not taken\n", kBuffers);
     return nullptr;
 }
 
 void writePictureFile(uint8_t* pixels) {
     std::lock_guard<std::mutex> hold(writer->lock);
-    for (PictureBuffer& b : writer->buffers) {
-        if (b.pixels == pixels && b.state == BufferState::claimed) {
-            b.taken = std::time(nullptr);
-            b.order = ++writer->count;
-            b.state = BufferState::waiting;
-            ++writer->unfinished;
-            writer->handedOver.notify_one();
-        }
+    if (handOver(writer->buffers, kBuffers, pixels, std::time(nullptr), writer->count + 1)) {
+        ++writer->count;
+        ++writer->unfinished;
+        writer->handedOver.notify_one();
     }
 }
 

@@ -1,17 +1,19 @@
 // After start-up the program allocates nothing per frame: 1000 passes of every frame step but the
 // frame copy (input, the choice of video source included, reduction, motion or glide, idle count,
-// drawing, with no picture asked for) and the running program's wait for the next pass make no
-// heap allocation.
+// drawing, with no picture asked for, while a clip is recorded) and the running program's wait
+// for the next pass make no heap allocation. Starting and stopping the recording may.
 // Counted by standing in for the C library's allocator: every allocation made by the program's
 // own code, directly or through operator new, counts; the OpenGL driver's own work inside the
 // drawing calls (Mesa's software renderer allocates as it draws) is its business, not ours.
 #include "app/app.h"
+#include "app/clip.h"
 #include "app/frame_pacing.h"
 #include "app/input.h"
 #include "app/picture.h"
 #include "app/scene_state.h"
 #include "camera/camera_grid.h"
 #include "draw/render.h"
+#include "platform/clip_file.h"
 #include "support/sdl_events.h"
 #include "support/start_window.h"
 
@@ -23,6 +25,7 @@
 #include <cstddef>
 #include <cstdlib>
 #include <dlfcn.h>
+#include <filesystem>
 #include <new>
 
 extern "C" void* __libc_malloc(size_t);
@@ -108,16 +111,25 @@ void framePassWithoutCopy() {
     countIdleFrame();
     drawDots();
     takePictureIfAsked();
+    recordFrameIfDue();
     finishFrame();
     waitForNextPass(pacing);
 }
 
 TEST(Allocation, FramePassesAfterStartUpAllocateNothing) {
     runsFramePasses = true;
+    // The clip goes to a home folder of the test's own.
+    std::string home = (std::filesystem::temp_directory_path() / "velmora-alloc-XXXXXX").string();
+    ASSERT_NE(mkdtemp(&home[0]), nullptr);
+    setenv("HOME", home.c_str(), 1);
+    setenv("XDG_CONFIG_HOME", home.c_str(), 1);
     startInWindow();
-    // A few passes first, so that the drivers have set up whatever they keep for drawing.
+    // A few passes first, so that the drivers have set up whatever they keep for drawing, and a
+    // recording starts.
+    pushKey(SDL_KEYDOWN, SDLK_r);
     for (int pass = 0; pass < 10; ++pass)
         framePassWithoutCopy();
+    ASSERT_TRUE(scene.recording);
 
     counting = true;
     for (int pass = 0; pass < 1000; ++pass) {
@@ -138,6 +150,15 @@ TEST(Allocation, FramePassesAfterStartUpAllocateNothing) {
     }
     counting = false;
     EXPECT_EQ(allocations.load(), 0) << "heap allocations in 1000 frame passes";
+    EXPECT_TRUE(scene.recording) << "recorded all along";
+    pushKey(SDL_KEYDOWN, SDLK_r);
+    framePassWithoutCopy();
+    finishClips(kClipEndSeconds + 1);
+    size_t clips = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(home))
+        clips += entry.path().extension() == ".webm";
+    EXPECT_EQ(clips, 1u) << "the clip recorded meanwhile is kept";
+    std::filesystem::remove_all(home);
 
     // The stand-in does see the program's allocations.
     counting = true;

@@ -1,6 +1,7 @@
 // The program started in-process on the test's private display, its frame loop driven pass by
 // pass with events pushed into SDL's queue; and the loop's pacing on a clock of the test's own.
 #include "app/app.h"
+#include "app/clip.h"
 #include "app/frame_pacing.h"
 #include "app/scene_state.h"
 #include "camera/camera_grid.h"
@@ -181,6 +182,30 @@ TEST(FramePacing, ASwapThatWaitsForTheDisplayIsNeverHeldPastItsRefresh) {
             ASSERT_EQ(nextPassStart(pacing, swapped), swapped)
                 << "read " << c[0] << " Hz, refresh " << c[1] << " Hz: pass " << pass << " waited";
         }
+    }
+}
+
+// Ten seconds of passes at each rate, each pass up to jitterMs early or late in turn: the clip's
+// frames a second, and at 60 a second a frame every second pass.
+TEST(ClipPace, AtMostThirtyFramesASecondAtTheDisplaysPace) {
+    const double cases[][3] = {
+        // passes a second, jitter ms, frames a second
+        {60, 0, 30}, {60, 3, 30}, {59.94, 1, 29.97}, {30, 2, 30},
+        {50, 0, 30}, {75, 1, 30}, {144, 1, 30},      {20, 2, 20},
+    };
+    for (const auto& c : cases) {
+        const double intervalNs = 1e9 / c[0];
+        ClipPace pace{0, -static_cast<int64_t>(intervalNs)};
+        int frames = 0;
+        for (int pass = 0; pass < 10 * c[0]; ++pass) {
+            const double jitter = (pass % 2 ? c[1] : -c[1]) * kMs;
+            const bool due = clipFrameDue(pace, static_cast<int64_t>(pass * intervalNs + jitter));
+            frames += due;
+            if (c[0] == 60) {
+                ASSERT_EQ(due, pass % 2 == 0) << "at 60, jitter " << c[1] << ": pass " << pass;
+            }
+        }
+        EXPECT_NEAR(frames / 10.0, c[2], 0.15) << c[0] << " passes a second, jitter " << c[1];
     }
 }
 

@@ -205,7 +205,8 @@ bool readyForKeys(Window fullScreen, double seconds) {
     return waitUntil(seconds, [fullScreen] { return takesKeys(fullScreen) || keyboardGrabbed(); });
 }
 
-Program::Program(const std::vector<std::string>& args, const std::vector<std::string>& env) {
+Program::Program(const std::vector<std::string>& args, const std::vector<std::string>& env,
+                 const std::vector<std::string>& runner) {
     const char* path = std::getenv("VELMORA_PROGRAM");
     int pipeFds[2];
     int outFds[2];
@@ -226,11 +227,14 @@ Program::Program(const std::vector<std::string>& args, const std::vector<std::st
             else
                 setenv(name.c_str(), value.c_str(), 1);
         }
-        std::vector<char*> argv{const_cast<char*>(path)};
+        std::vector<char*> argv;
+        for (const std::string& word : runner)
+            argv.push_back(const_cast<char*>(word.c_str()));
+        argv.push_back(const_cast<char*>(path));
         for (const std::string& arg : args)
             argv.push_back(const_cast<char*>(arg.c_str()));
         argv.push_back(nullptr);
-        execv(path, argv.data());
+        execvp(argv[0], argv.data());
         _exit(127);
     }
     close(pipeFds[1]);

@@ -27,9 +27,10 @@ struct Outcome {
 class Program {
   public:
     // Starts the program with the given arguments (after its own path) and extra environment
-    // entries ("NAME=value"; "NAME=" removes NAME).
-    explicit Program(const std::vector<std::string>& args,
-                     const std::vector<std::string>& env = {});
+    // entries ("NAME=value"; "NAME=" removes NAME), through the command runner when one is given
+    // (a program and its arguments, found on PATH, that runs the program after them).
+    explicit Program(const std::vector<std::string>& args, const std::vector<std::string>& env = {},
+                     const std::vector<std::string>& runner = {});
     ~Program(); // kills the program if it still runs
 
     // Waits up to seconds for the program to end by itself; kills it otherwise.

@@ -106,11 +106,15 @@ bool mostlyInColour(const std::vector<Rgb>& pixels) {
 
 std::vector<Rgb> settledPicture(Window window, double seconds, bool grey) {
     int width = 0, height = 0;
+    if (!grey)
+        waitUntil(seconds, [&] { return mostlyInColour(grab(window, width, height)); });
+    const double steady = grey ? 0.5 : 1.5;
     std::vector<Rgb> last = grab(window, width, height);
-    for (double waited = 0; waited < seconds; waited += 0.5) {
+    for (double waited = 0, same = 0; waited < seconds; waited += 0.5) {
         pause(0.5);
         std::vector<Rgb> now = grab(window, width, height);
-        if (samePicture(now, last) && (!grey || greyOnly(now)))
+        same = samePicture(now, last) ? same + 0.5 : 0;
+        if (same >= steady && (!grey || greyOnly(now)))
             return now;
         last = now;
     }
@@ -120,14 +124,8 @@ std::vector<Rgb> settledPicture(Window window, double seconds, bool grey) {
 std::vector<Rgb> windowPictureOfBars() {
     Program program({"window"}, {kBars});
     const Window window = findTitled("Velmora", kStartSeconds);
-    // Before the first frame the dots are black, and a busy machine may draw none for a while:
-    // that picture is at rest too, but grey.
-    std::vector<Rgb> picture;
-    if (window)
-        waitUntil(kChangeSeconds, [&] {
-            picture = settledPicture(window, kChangeSeconds, false);
-            return mostlyInColour(picture);
-        });
+    const std::vector<Rgb> picture =
+        window ? settledPicture(window, kChangeSeconds, false) : std::vector<Rgb>{};
     int width = 0, height = 0;
     if (window)
         windowSize(window, width, height);

@@ -65,8 +65,10 @@ bool centreOfMarks(size_t count, int width, const std::function<bool(size_t)>& m
 bool mostlyInColour(const std::vector<Rgb>& pixels);
 
 // Waits until the picture stops changing with the ring faded out (the dots rest), up to seconds;
-// empty if it does not. A picture in colour counts as settled when it stays the same for half a
-// second, as the fading ring changes it every frame.
+// empty if it does not. A picture in colour counts as settled once its colours show (in a quarter
+// of the pixels, more than the ring's: before the source's first frame the dots are black) and it
+// then stays the same for a second and a half, as the fading ring changes it every frame: a busy
+// machine may draw no frame at all for half a second while the ring still shows faintly.
 std::vector<Rgb> settledPicture(Window window, double seconds, bool grey = true);
 
 // The window's picture of the colour bars, as the reference for the full-screen ones; empty when

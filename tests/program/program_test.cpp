@@ -3,9 +3,12 @@
 #include "program_pictures.h"
 
 #include <X11/keysym.h>
+#include <gst/app/gstappsink.h>
+#include <gst/gst.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
@@ -13,7 +16,10 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/time.h>
+#include <unistd.h>
 #include <vector>
 
 using namespace harness;
@@ -219,7 +225,7 @@ TEST(Program, HelpAndVersionAnswerOnStandardOutputWithoutOpeningAnything) {
         EXPECT_EQ(outcome.stdoutText.rfind("Usage: velmora [fullscreen | window]\n", 0), 0u)
             << arg << ": " << outcome.stdoutText;
         for (const char* topic :
-             {"--version", "Escape", "Space", "Shift", "PNG", "VELMORA_VIDEO_SOURCE"})
+             {"--version", "Escape", "Space", "Shift", "PNG", "WebM", "VELMORA_VIDEO_SOURCE"})
             EXPECT_NE(outcome.stdoutText.find(topic), std::string::npos) << arg << ": " << topic;
     }
 }
@@ -417,6 +423,30 @@ std::vector<std::string> awaitSaved(Program& program, size_t count) {
     return paths;
 }
 
+// A home folder of the test's own, removed at the end, whose user-dirs file names its pictures
+// and videos folders.
+struct Home {
+    std::string path, pictures, videos;
+    Home() {
+        char made[] = "/tmp/velmora-home-XXXXXX";
+        path = mkdtemp(made) ? made : "/nonexistent";
+        pictures = path + "/Snaps";
+        videos = path + "/Films";
+        std::filesystem::create_directories(pictures);
+        std::filesystem::create_directories(videos);
+        std::filesystem::create_directories(path + "/config");
+        std::ofstream(path + "/config/user-dirs.dirs")
+            << "XDG_PICTURES_DIR=\"$HOME/Snaps\"\nXDG_VIDEOS_DIR=\"$HOME/Films\"\n";
+    }
+    ~Home() { std::filesystem::remove_all(path); }
+    // The environment that gives the program this home and a colour spectrum that stands still:
+    // a colour picture that stays the same from frame to frame.
+    std::vector<std::string> env() const {
+        return {"HOME=" + path, "XDG_CONFIG_HOME=" + path + "/config",
+                "VELMORA_VIDEO_SOURCE=videotestsrc pattern=colors"};
+    }
+};
+
 // Waits until the wall clock is early in its second, so that two presses fall in the same one.
 void awaitStartOfSecond() {
     timeval now{};
@@ -427,17 +457,9 @@ void awaitStartOfSecond() {
 }
 
 TEST(Program, SKeepsThePictureWithoutTheRingAndNeverReplacesOne) {
-    char made[] = "/tmp/velmora-pictures-XXXXXX";
-    ASSERT_NE(mkdtemp(made), nullptr);
-    const std::string home = made;
-    const std::string folder = home + "/Snaps";
-    std::filesystem::create_directories(folder);
-    std::filesystem::create_directories(home + "/config");
-    std::ofstream(home + "/config/user-dirs.dirs") << "XDG_PICTURES_DIR=\"$HOME/Snaps\"\n";
-    // A colour spectrum that stands still: a colour picture that stays the same from frame to
-    // frame.
-    Program program({"window"}, {"VELMORA_VIDEO_SOURCE=videotestsrc pattern=colors", "HOME=" + home,
-                                 "XDG_CONFIG_HOME=" + home + "/config"});
+    const Home home;
+    const std::string& folder = home.pictures;
+    Program program({"window"}, home.env());
     const Window window = findTitled("Velmora", kStartSeconds);
     ASSERT_NE(window, 0u);
     const std::vector<Rgb> screen = settledPicture(window, kChangeSeconds, false);
@@ -483,7 +505,271 @@ TEST(Program, SKeepsThePictureWithoutTheRingAndNeverReplacesOne) {
     EXPECT_EQ(files, 3u) << "three pictures and no temporary file";
     pressKey(window, XK_Escape);
     expectQuitWithZero(program, "Escape after three pictures");
-    std::filesystem::remove_all(home);
+}
+
+} // namespace
+
+namespace {
+
+// What GStreamer finds in a clip file.
+struct Clip {
+    std::string container; // as type-finding names it: video/webm
+    std::string codec;     // of the stream in it: video/x-vp8
+    int width = 0, height = 0;
+    double seconds = 0;      // the container's duration
+    int frames = 0;          // frames decoded; 0 when it does not play
+    std::vector<Rgb> second; // the frame shown one second in, row by row
+};
+
+// The name of the first structure of caps, which it takes over.
+std::string capsName(GstCaps* caps, int* width = nullptr, int* height = nullptr) {
+    std::string name;
+    if (caps && gst_caps_get_size(caps) > 0) {
+        const GstStructure* s = gst_caps_get_structure(caps, 0);
+        name = gst_structure_get_name(s);
+        if (width && height)
+            gst_structure_get_int(s, "width", width), gst_structure_get_int(s, "height", height);
+    }
+    if (caps)
+        gst_caps_unref(caps);
+    return name;
+}
+
+// Plays the clip at path with GStreamer, as fast as it decodes.
+Clip playClip(const std::string& path) {
+    gst_init(nullptr, nullptr);
+    Clip clip;
+    GstElement* pipeline = gst_parse_launch(
+        // The queue makes the file be read in turn, in which typefind names what it finds.
+        "filesrc name=file ! queue ! typefind name=type ! matroskademux ! identity name=coded "
+        "! vp8dec ! videoconvert ! video/x-raw,format=RGBx ! appsink name=frames sync=false",
+        nullptr);
+    GstElement* file = gst_bin_get_by_name(GST_BIN(pipeline), "file");
+    GstElement* type = gst_bin_get_by_name(GST_BIN(pipeline), "type");
+    GstElement* coded = gst_bin_get_by_name(GST_BIN(pipeline), "coded");
+    GstElement* frames = gst_bin_get_by_name(GST_BIN(pipeline), "frames");
+    g_object_set(file, "location", path.c_str(), nullptr);
+    gst_element_set_state(pipeline, GST_STATE_PAUSED);
+    if (gst_element_get_state(pipeline, nullptr, nullptr, 10 * GST_SECOND) ==
+        GST_STATE_CHANGE_SUCCESS) {
+        GstCaps* found = nullptr;
+        g_object_get(type, "caps", &found, nullptr);
+        clip.container = capsName(found);
+        GstPad* pad = gst_element_get_static_pad(coded, "src");
+        clip.codec = capsName(gst_pad_get_current_caps(pad), &clip.width, &clip.height);
+        gst_object_unref(pad);
+        gint64 duration = 0;
+        gst_element_query_duration(pipeline, GST_FORMAT_TIME, &duration);
+        clip.seconds = static_cast<double>(duration) / GST_SECOND;
+        gst_element_set_state(pipeline, GST_STATE_PLAYING);
+        while (GstSample* sample =
+                   gst_app_sink_try_pull_sample(GST_APP_SINK(frames), 10 * GST_SECOND)) {
+            GstBuffer* buffer = gst_sample_get_buffer(sample);
+            GstMapInfo map{};
+            if (clip.second.empty() && GST_BUFFER_PTS(buffer) >= GST_SECOND &&
+                gst_buffer_map(buffer, &map, GST_MAP_READ)) {
+                for (const guint8* p = map.data; p < map.data + map.size; p += 4)
+                    clip.second.push_back({p[0], p[1], p[2]});
+                gst_buffer_unmap(buffer, &map);
+            }
+            ++clip.frames;
+            gst_sample_unref(sample);
+        }
+    }
+    gst_element_set_state(pipeline, GST_STATE_NULL);
+    for (GstElement* element : {file, type, coded, frames, pipeline})
+        gst_object_unref(element);
+    return clip;
+}
+
+// The clip named by a "velmora: saved PATH (N s[, M frames dropped])" line in text, with the
+// seconds and the frames dropped said; empty when there is none.
+std::string savedClip(const std::string& text, double& seconds, int* dropped = nullptr) {
+    for (const std::string& line : savedPaths(text)) {
+        const size_t end = line.find(".webm (");
+        if (end != std::string::npos) {
+            int frames = 0;
+            std::sscanf(line.c_str() + end + 7, "%lf s, %d frame", &seconds, &frames);
+            if (dropped)
+                *dropped = frames;
+            return line.substr(0, end + 5);
+        }
+    }
+    return "";
+}
+
+// The recording mark's corner of the view: mean colours of small regions of the 48 x 48 pixels
+// at the top right of an 800 x 600 picture.
+std::vector<Rgb> corner(const std::vector<Rgb>& picture) {
+    return regionMeans(picture, 800, 752, 0, 48, 48);
+}
+
+// Largest difference of a region's mean colour channel between the screen's picture and a frame
+// of the clip: VP8 keeps the colours of the dots but not every edge.
+const int kClipTolerance = 24;
+
+double secondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// About 4 s recorded in a window, with S pressed half-way: the clip is a WebM of 800 x 600 VP8
+// that lasts as long and shows the dots as the screen did, without the ring or the mark that
+// blinks on screen, and the picture is kept as ever.
+TEST(Program, RRecordsTheDotsAsAClipWithoutTheRingOrTheMark) {
+    const Home home;
+    const std::string countFile = "program-clip-pass-count.txt";
+    std::vector<std::string> env = home.env();
+    if (const char* counter = std::getenv("VELMORA_PASS_COUNTER"))
+        env.insert(env.end(),
+                   {std::string("LD_PRELOAD=") + counter, "VELMORA_PASS_COUNT_FILE=" + countFile,
+                    "VELMORA_PASS_COUNT_SECONDS=4"});
+    Program program({"window"}, env);
+    const Window window = findTitled("Velmora", kStartSeconds);
+    ASSERT_NE(window, 0u);
+    const std::vector<Rgb> screen = settledPicture(window, kChangeSeconds, false);
+    ASSERT_EQ(screen.size(), 800u * 600) << "the picture comes to rest with the ring faded out";
+    movePointer(window, 100, 100); // the ring comes back over the dots
+    pause(0.1);
+    movePointer(window, 420, 310);
+    pressKey(window, XK_r);
+    const auto started = std::chrono::steady_clock::now();
+    int width = 0, height = 0;
+    EXPECT_TRUE(waitUntil(kChangeSeconds, [&] {
+        return largestDifference(corner(grab(window, width, height)), corner(screen)) > 60;
+    })) << "the red mark shows in the top-right corner while recording";
+    pause(std::max(0.0, 2 - secondsSince(started)));
+    pressKey(window, XK_s);
+    pause(std::max(0.0, 4 - secondsSince(started)));
+    pressKey(window, XK_r);
+    ASSERT_EQ(awaitSaved(program, 2).size(), 2u) << "one line for the picture, one for the clip";
+    pressKey(window, XK_Escape);
+    const Outcome outcome = program.wait(kQuitSeconds);
+    EXPECT_EQ(outcome.stderrText, "");
+    double said = 0;
+    int dropped = 0;
+    const std::string path = savedClip(outcome.stdoutText, said, &dropped);
+    EXPECT_EQ(path.rfind(home.videos + "/velmora-", 0), 0u) << outcome.stdoutText;
+
+    const Clip clip = playClip(path);
+    EXPECT_EQ(clip.container, "video/webm");
+    EXPECT_EQ(clip.codec, "video/x-vp8");
+    EXPECT_EQ(clip.width, 800);
+    EXPECT_EQ(clip.height, 600);
+    EXPECT_NEAR(clip.seconds, 4, 0.5);
+    EXPECT_NEAR(said, clip.seconds, 0.1) << "the length said is the clip's";
+    // Every second pass at 60 passes a second; where the machine drew fewer passes, at least
+    // every second one of those, counting the frames the busy encoder had to drop (said).
+    double passes = 60;
+    std::ifstream(countFile) >> passes;
+    EXPECT_GE((clip.frames + dropped) / clip.seconds, std::min(25.0, passes * 0.45))
+        << clip.frames << " frames and " << dropped << " dropped in " << clip.seconds << " s, "
+        << passes << " passes a second";
+    ASSERT_EQ(clip.second.size(), screen.size()) << "a frame one second in";
+    EXPECT_LE(largestDifference(regionMeans(clip.second, 800, 0, 0, 800, 600),
+                                regionMeans(screen, 800, 0, 0, 800, 600)),
+              kClipTolerance)
+        << "the frame shows the screen's picture, upright";
+    EXPECT_LE(largestDifference(corner(clip.second), corner(screen)), kClipTolerance)
+        << "without the mark";
+    std::vector<std::string> pictures = savedPaths(outcome.stdoutText);
+    EXPECT_TRUE(samePicture(pngPixels(pictures[0], width, height), screen))
+        << "S while recording keeps the picture, without the mark";
+}
+
+// However the program ends while recording, the clip is finished, named and plays.
+TEST(Program, EveryEndOfARecordingLeavesAPlayableClip) {
+    struct Case {
+        const char* what;
+        int signal;        // sent to end it, or 0
+        unsigned long key; // pressed to end it, or 0 (and no signal: the close button)
+    };
+    const Case cases[] = {{"SIGTERM", SIGTERM, 0},
+                          {"SIGINT", SIGINT, 0},
+                          {"Escape", 0, XK_Escape},
+                          {"the close button", 0, 0}};
+    for (const Case& c : cases) {
+        const Home home;
+        Program program({"window"}, home.env());
+        const Window window = findTitled("Velmora", kStartSeconds);
+        ASSERT_NE(window, 0u) << c.what;
+        pause(0.5);
+        pressKey(window, XK_r);
+        pause(2);
+        if (c.signal)
+            program.signal(c.signal);
+        else if (c.key)
+            pressKey(window, c.key);
+        else
+            closeWindow(window);
+        // The clip is finished first, which may take 5 s more.
+        const Outcome outcome = program.wait(kQuitSeconds + 5);
+        EXPECT_TRUE(outcome.exited && outcome.status == 0) << c.what;
+        EXPECT_EQ(outcome.stderrText, "") << c.what;
+        double said = 0;
+        const Clip clip = playClip(savedClip(outcome.stdoutText, said));
+        EXPECT_GT(clip.frames, 0) << c.what << ": " << outcome.stdoutText;
+        EXPECT_NEAR(clip.seconds, said, 0.1) << c.what;
+    }
+}
+
+// A videos folder that cannot be written, or a clip that cannot grow (a file size limit, as on a
+// full disk): one line on standard error says why and where, what was written is kept and
+// plays, and the dots go on.
+TEST(Program, AClipThatCannotBeWrittenIsSaidInOneLineAndTheDotsGoOn) {
+    gst_init(nullptr, nullptr); // the plugin registry is brought up to date before any limit
+    struct Case {
+        const char* what;
+        bool readOnly;    // the videos folder may not be written
+        rlim_t fileLimit; // bytes a file may grow to, or 0 for no limit
+        const char* line; // on standard error, after "velmora: " and before the folder
+        const char* why;  // after the folder
+    };
+    const Case cases[] = {
+        {"a read-only videos folder", true, 0, "cannot record a clip in ", ": Permission denied"},
+        {"a file that cannot grow", false, 200000,
+         "the recording stopped: cannot write the clip in ", ": File too large"},
+    };
+    for (const Case& c : cases) {
+        const Home home;
+        std::vector<std::string> runner;
+        if (c.readOnly) {
+            chmod(home.videos.c_str(), 0555);
+            // Root writes anywhere unless it gives up that capability.
+            if (geteuid() == 0)
+                runner = {"setpriv", "--inh-caps=-dac_override", "--bounding-set=-dac_override"};
+        }
+        rlimit unlimited{};
+        getrlimit(RLIMIT_FSIZE, &unlimited);
+        const rlimit limited{c.fileLimit, c.fileLimit};
+        std::signal(SIGXFSZ, SIG_IGN); // a write past the limit fails instead of ending it
+        setrlimit(RLIMIT_FSIZE, c.fileLimit ? &limited : &unlimited);
+        Program program({"window"}, home.env(), runner);
+        setrlimit(RLIMIT_FSIZE, &unlimited);
+        std::signal(SIGXFSZ, SIG_DFL);
+        const Window window = findTitled("Velmora", kStartSeconds);
+        ASSERT_NE(window, 0u) << c.what;
+        pause(0.5);
+        pressKey(window, XK_r);
+        double said = 0;
+        waitUntil(c.fileLimit ? kChangeSeconds : 1,
+                  [&] { return !savedClip(program.outputSoFar(), said).empty(); });
+        int width = 0, height = 0;
+        const std::vector<Rgb> before = grab(window, width, height);
+        pressKey(window, XK_space);
+        EXPECT_TRUE(waitUntil(kChangeSeconds,
+                              [&] { return !samePicture(grab(window, width, height), before); }))
+            << c.what << ": Space still switches to halftone";
+        pressKey(window, XK_Escape);
+        const Outcome outcome = program.wait(kQuitSeconds);
+        EXPECT_TRUE(outcome.exited && outcome.status == 0) << c.what;
+        EXPECT_EQ(outcome.stderrText,
+                  std::string("velmora: ") + c.line + home.videos + c.why + "\n");
+        const std::string path = savedClip(outcome.stdoutText, said);
+        EXPECT_EQ(path.empty(), c.readOnly) << c.what << ": " << outcome.stdoutText;
+        if (!path.empty()) {
+            EXPECT_GT(playClip(path).frames, 0) << c.what << ": what was written plays";
+        }
+    }
 }
 
 } // namespace

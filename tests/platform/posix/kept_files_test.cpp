@@ -1,6 +1,6 @@
-// Where a kept picture goes and under which name, and what is said when it cannot be written:
-// without a display, on folders of the test's own.
-#include "platform/picture_folder.h"
+// Where a kept picture or clip goes and under which name, and what is said when it cannot be
+// written: without a display, on folders of the test's own.
+#include "platform/kept_files.h"
 
 #include <gtest/gtest.h>
 
@@ -67,22 +67,29 @@ std::string inChild(const std::function<std::string()>& work) {
     return result;
 }
 
-TEST(PictureFolder, UserDirsFileElsePicturesElseHome) {
+TEST(KeptFiles, UserDirsFileElsePicturesOrVideosElseHome) {
     struct Case {
         const char* what;
+        KeptKind kind;
         const char* userDirs;   // XDG_CONFIG_HOME's user-dirs.dirs, null for none
         const char* configDirs; // the same file in ~/.config, null for none
-        bool picturesFolder;    // whether ~/Pictures exists
+        const char* folder;     // made under the home folder, null for none
         const char* expected;   // under the home folder
     };
+    const KeptKind picture = KeptKind::picture, clip = KeptKind::clip;
+    const char* both = "XDG_PICTURES_DIR=\"$HOME/Snaps\"\nXDG_VIDEOS_DIR=\"$HOME/Films\"\n";
     const Case cases[] = {
-        {"the user-dirs file", "XDG_PICTURES_DIR=\"$HOME/Snaps\"\n", nullptr, true, "/Snaps"},
-        {"the user-dirs file in ~/.config", nullptr, "XDG_PICTURES_DIR=\"$HOME/Fotos\"\n", true,
-         "/Fotos"},
-        {"a file without the pictures line", "XDG_MUSIC_DIR=\"$HOME/Music\"\n", nullptr, true,
-         "/Pictures"},
-        {"no file, ~/Pictures", nullptr, nullptr, true, "/Pictures"},
-        {"no file, no ~/Pictures", nullptr, nullptr, false, ""},
+        {"the user-dirs file", picture, both, nullptr, "/Pictures", "/Snaps"},
+        {"the user-dirs file in ~/.config", picture, nullptr, "XDG_PICTURES_DIR=\"$HOME/Fotos\"\n",
+         "/Pictures", "/Fotos"},
+        {"a file without the pictures line", picture, "XDG_MUSIC_DIR=\"$HOME/Music\"\n", nullptr,
+         "/Pictures", "/Pictures"},
+        {"no file, ~/Pictures", picture, nullptr, nullptr, "/Pictures", "/Pictures"},
+        {"no file, no ~/Pictures", picture, nullptr, nullptr, nullptr, ""},
+        {"clips: the user-dirs file", clip, both, nullptr, "/Videos", "/Films"},
+        {"clips: a file with the pictures line alone", clip, "XDG_PICTURES_DIR=\"$HOME/Snaps\"\n",
+         nullptr, "/Videos", "/Videos"},
+        {"clips: no file, ~/Pictures but no ~/Videos", clip, nullptr, nullptr, "/Pictures", ""},
     };
     for (const Case& c : cases) {
         TemporaryFolder top;
@@ -93,8 +100,8 @@ TEST(PictureFolder, UserDirsFileElsePicturesElseHome) {
             writeFile(config + "/user-dirs.dirs", c.userDirs);
         if (c.configDirs)
             writeFile(home + "/.config/user-dirs.dirs", c.configDirs);
-        if (c.picturesFolder)
-            fs::create_directories(home + "/Pictures");
+        if (c.folder)
+            fs::create_directories(home + c.folder);
         const bool setConfig = c.configDirs == nullptr;
         const std::string folder = inChild([&] {
             setenv("HOME", home.c_str(), 1);
@@ -102,7 +109,7 @@ TEST(PictureFolder, UserDirsFileElsePicturesElseHome) {
                 setenv("XDG_CONFIG_HOME", config.c_str(), 1);
             else
                 unsetenv("XDG_CONFIG_HOME");
-            return picturesFolder();
+            return keptFolder(c.kind);
         });
         EXPECT_EQ(folder, home + c.expected) << c.what;
     }
@@ -119,33 +126,49 @@ const std::tm kTaken = [] {
     return t;
 }();
 
-TEST(PictureFolder, NamedAfterTheTimeAndNeverOverwritten) {
-    TemporaryFolder folder;
-    const std::string stem = folder.path + "/velmora-2026-12-08-10-15-02";
-    // Another picture of the same second, written earlier, keeps its bytes.
-    writeFile(stem + "-2.png", "earlier");
-    const std::string expected[] = {stem + ".png", stem + "-3.png", stem + "-4.png"};
-    for (const std::string& name : expected) {
-        const std::string bytes = "picture for " + name;
-        std::string path, failure;
-        EXPECT_TRUE(
-            savePictureBytes(folder.path, kTaken, bytes.data(), bytes.size(), path, failure))
-            << failure;
-        EXPECT_EQ(path, name);
-        EXPECT_EQ(readFile(path), bytes) << path;
+// Keeps bytes as a file of the kind, as the program does: a picture in one call, a clip written
+// into its temporary file and then named.
+bool keep(KeptKind kind, const std::string& folder, const std::string& bytes, std::string& path,
+          std::string& failure) {
+    if (kind == KeptKind::picture)
+        return savePictureBytes(folder, kTaken, bytes.data(), bytes.size(), path, failure);
+    std::string temporary;
+    const int fd = createKeptTemporary(folder, kind, temporary, failure);
+    if (fd < 0)
+        return false;
+    const bool written = write(fd, bytes.data(), bytes.size()) == ssize_t(bytes.size());
+    close(fd);
+    return written && nameKeptFile(folder, kind, kTaken, temporary, path, failure);
+}
+
+TEST(KeptFiles, NamedAfterTheTimeAndNeverOverwritten) {
+    for (const std::string extension : {"png", "webm"}) {
+        const KeptKind kind = extension == "png" ? KeptKind::picture : KeptKind::clip;
+        TemporaryFolder folder;
+        const std::string stem = folder.path + "/velmora-2026-12-08-10-15-02";
+        // Another file of the same second, written earlier, keeps its bytes.
+        writeFile(stem + "-2." + extension, "earlier");
+        for (const std::string number : {"", "-3", "-4"}) {
+            const std::string bytes = "file " + number;
+            std::string path, failure;
+            EXPECT_TRUE(keep(kind, folder.path, bytes, path, failure)) << failure;
+            EXPECT_EQ(path, stem + number + "." + extension);
+            EXPECT_EQ(readFile(path), bytes) << path;
+        }
+        EXPECT_EQ(readFile(stem + "-2." + extension), "earlier") << "the taken name is kept";
+        size_t files = 0;
+        for ([[maybe_unused]] const fs::directory_entry& entry :
+             fs::directory_iterator(folder.path))
+            ++files;
+        EXPECT_EQ(files, 4u) << "three " << extension << " files, the earlier one, no temporary";
     }
-    EXPECT_EQ(readFile(stem + "-2.png"), "earlier") << "the taken name is left as it was";
-    size_t files = 0;
-    for ([[maybe_unused]] const fs::directory_entry& entry : fs::directory_iterator(folder.path))
-        ++files;
-    EXPECT_EQ(files, 4u) << "the three pictures and the earlier one, no temporary file";
 }
 
 bool isEmpty(const std::string& folder) {
     return fs::is_empty(folder);
 }
 
-TEST(PictureFolder, AFailureIsOneLineThatSaysWhyAndWhereAndLeavesNothing) {
+TEST(KeptFiles, AFailureIsOneLineThatSaysWhyAndWhereAndLeavesNothing) {
     TemporaryFolder top;
     const std::string missing = top.path + "/missing";
     const std::string file = top.path + "/file";
@@ -155,17 +178,20 @@ TEST(PictureFolder, AFailureIsOneLineThatSaysWhyAndWhereAndLeavesNothing) {
     const std::string bytes(100000, 'x');
     struct Case {
         const char* what;
+        KeptKind kind;
         std::string folder;
         bool limitFileSize; // a file may grow to 1000 bytes only, as on a full disk
         std::string expected;
     };
     const Case cases[] = {
-        {"no such folder", missing, false,
+        {"no such folder", KeptKind::picture, missing, false,
          "velmora: cannot save a picture in " + missing + ": No such file or directory"},
-        {"a file, not a folder", file + "/sub", false,
+        {"a file, not a folder", KeptKind::picture, file + "/sub", false,
          "velmora: cannot save a picture in " + file + "/sub: Not a directory"},
-        {"the write fails half-way", full, true,
+        {"the write fails half-way", KeptKind::picture, full, true,
          "velmora: cannot save a picture in " + full + ": File too large"},
+        {"a clip, no such folder", KeptKind::clip, missing, false,
+         "velmora: cannot record a clip in " + missing + ": No such file or directory"},
     };
     for (const Case& c : cases) {
         const std::string result = inChild([&] {
@@ -175,8 +201,7 @@ TEST(PictureFolder, AFailureIsOneLineThatSaysWhyAndWhereAndLeavesNothing) {
                 setrlimit(RLIMIT_FSIZE, &limit);
             }
             std::string path, failure;
-            const bool saved =
-                savePictureBytes(c.folder, kTaken, bytes.data(), bytes.size(), path, failure);
+            const bool saved = keep(c.kind, c.folder, bytes, path, failure);
             return (saved ? "saved " : "") + path + "|" + failure;
         });
         EXPECT_EQ(result, "|" + c.expected) << c.what;
