@@ -211,6 +211,11 @@ Program::Program(const std::vector<std::string>& args, const std::vector<std::st
 
 Program::~Program() {
     if (pid > 0) {
+        // Only a test that gave up early leaves its program running: say where it waited.
+        std::fprintf(stderr,
+                     "the program still ran at the end of the test; killed where it "
+                     "waited:\n%s",
+                     whereStuck(pid).c_str());
         kill(pid, SIGKILL);
         waitpid(pid, nullptr, 0);
     }
