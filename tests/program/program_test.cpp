@@ -284,9 +284,9 @@ struct CountedRun {
 // Xvfb never waits at the buffer swap, so only the program's own pacing holds it to the display's
 // refresh (60 Hz where none can be read); a setting that is no number is said once and paces by
 // the display. The machine is shared, so the paced program runs beside an unpaced one, started
-// and ended together: both meet the same load, and each gets a fair share of the cores. Where
-// the paced one draws much less than 60 a second, it counts as a fault only if its unpaced twin
-// drew clearly more than it at the same time (the benchmark holds the strict bound).
+// and ended together: both meet the same load. Below a generous bound (the benchmark holds
+// the strict one), other work may have taken the cores: it counts as a fault only if the
+// unpaced twin, at the same time and sharing the cores with it, drew well faster than 60.
 TEST(Program, HalftoneModeRunsNearSixtyPassesASecond) {
     const char* counter = std::getenv("VELMORA_PASS_COUNTER");
     ASSERT_NE(counter, nullptr) << "the pass counter (VELMORA_PASS_COUNTER) is built";
@@ -313,9 +313,8 @@ TEST(Program, HalftoneModeRunsNearSixtyPassesASecond) {
     ASSERT_GE(unpacedRate, 0) << "the pass counter wrote its count";
     EXPECT_LE(pacedRate, 66) << "held to the refresh";
     if (pacedRate < 50) {
-        EXPECT_LT(unpacedRate, 1.3 * pacedRate)
-            << "paced at " << pacedRate << " passes a second while the same program unpaced, "
-            << "beside it, drew " << unpacedRate;
+        EXPECT_LT(unpacedRate, 75) << "paced at " << pacedRate << " passes a second while the "
+                                   << "same program unpaced, beside it, drew " << unpacedRate;
     }
 }
 
