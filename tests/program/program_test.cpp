@@ -163,16 +163,18 @@ bool greyOnly(const std::vector<Rgb>& pixels) {
     return true;
 }
 
-// Waits until the picture stops changing with the ring faded out (the dots rest), up to seconds;
-// empty if it does not. A picture in colour counts as settled when it stays the same for half a
-// second, as the fading ring changes it every frame.
+// Waits until the picture of a grey source stops changing with the ring faded out (the dots
+// rest), up to seconds; empty if it does not. The picture of a source in colour counts as
+// settled when it shows colour and stays the same for half a second, as the fading ring changes
+// it every frame: the dots show no colour until the source's first frame, which a loaded machine
+// may take longer than that to deliver.
 std::vector<Rgb> settledPicture(Window window, double seconds, bool grey = true) {
     int width = 0, height = 0;
     std::vector<Rgb> last = grab(window, width, height);
     for (double waited = 0; waited < seconds; waited += 0.5) {
         pause(0.5);
         std::vector<Rgb> now = grab(window, width, height);
-        if (samePicture(now, last) && (!grey || greyOnly(now)))
+        if (samePicture(now, last) && greyOnly(now) == grey)
             return now;
         last = now;
     }
