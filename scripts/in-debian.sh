@@ -8,8 +8,10 @@
 # the project into /root/velmora there and runs the command from that folder in a chroot, with
 # /proc, /dev and /sys of this machine. The downloaded packages are kept in RELEASE-archives/ next
 # to the tarball, so the command installs everything afresh without fetching it again. Whatever
-# happens, the mounts and the scratch folder are removed afterwards. Needs root; the mirror is
-# $VELMORA_DEBIAN_MIRROR (http://deb.debian.org/debian unless set). Exits with the command's status.
+# happens, the mounts and the scratch folder are removed afterwards. In a release still in the
+# making (sid), apt accepts package lists past their expiry date, and says so. Needs root; the
+# mirror is $VELMORA_DEBIAN_MIRROR (http://deb.debian.org/debian unless set). Exits with the
+# command's status.
 set -e
 if [ "$#" -lt 2 ]; then
     echo "usage: $0 RELEASE COMMAND..." >&2
@@ -100,8 +102,8 @@ suite=$(sed -n 's/^Suite: //p' "$root"/var/lib/apt/lists/*_Release 2>/dev/null |
 case $suite in
 unstable | testing | experimental)
     echo 'Acquire::Check-Valid-Until "false";' >"$root/etc/apt/apt.conf.d/99velmora-valid-until"
-    echo "velmora: Debian $release is $suite, whose package lists expire within days;" \
-        "apt there accepts them after that date"
+    echo "velmora: Debian $release ($suite) is still in the making: its package lists expire" \
+        "within days, and apt there accepts them after that date"
     ;;
 esac
 # A system that lives for one command need not survive a crash: dpkg skips its syncs there.
