@@ -8,8 +8,10 @@
 # the project into /root/velmora there and runs the command from that folder in a chroot, with
 # /proc, /dev and /sys of this machine. The downloaded packages are kept in RELEASE-archives/ next
 # to the tarball, so the command installs everything afresh without fetching it again. Whatever
-# happens, the mounts and the scratch folder are removed afterwards. Needs root; the mirror is
-# $VELMORA_DEBIAN_MIRROR (http://deb.debian.org/debian unless set). Exits with the command's status.
+# happens, the mounts and the scratch folder are removed afterwards. In a release still in the
+# making (sid), apt accepts package lists past their expiry date, and says so. Needs root; the
+# mirror is $VELMORA_DEBIAN_MIRROR (http://deb.debian.org/debian unless set). Exits with the
+# command's status.
 set -e
 if [ "$#" -lt 2 ]; then
     echo "usage: $0 RELEASE COMMAND..." >&2
@@ -90,6 +92,20 @@ echo "velmora: cloning this checkout's last commit ($(git -C "$VELMORA_ROOT" rev
 git clone --quiet --no-checkout "$VELMORA_ROOT" "$root/root/velmora"
 git -C "$root/root/velmora" checkout --quiet --detach "$commit"
 cp /etc/resolv.conf "$root/etc/resolv.conf"
+# The archive signs the package lists of a release in the making (unstable, testing,
+# experimental) for a week at a time, and a snapshot of it, as some mirrors serve, outlives that
+# date; apt there is told to accept such lists (the command may run its own apt-get update).
+# A released Debian's lists carry no such date, and if its archive says they expired anyway,
+# that is a stale mirror apt should refuse, so those releases are left as they are. debootstrap
+# checks the signature but not the date, so making the system needs nothing of this.
+suite=$(sed -n 's/^Suite: //p' "$root"/var/lib/apt/lists/*_Release 2>/dev/null | head -n 1)
+case $suite in
+unstable | testing | experimental)
+    echo 'Acquire::Check-Valid-Until "false";' >"$root/etc/apt/apt.conf.d/99velmora-valid-until"
+    echo "velmora: Debian $release ($suite) is still in the making: its package lists expire" \
+        "within days, and apt there accepts them after that date"
+    ;;
+esac
 # A system that lives for one command need not survive a crash: dpkg skips its syncs there.
 echo force-unsafe-io >"$root/etc/dpkg/dpkg.cfg.d/velmora-scratch"
 mount -t proc proc "$root/proc"

@@ -161,22 +161,28 @@ GstDeviceMonitor* videoMonitor() {
     return monitor;
 }
 
-// The next device message on the monitor's bus within five seconds, as "added <device>".
+// The next device added or removed on the monitor's bus within five seconds, as "added <device>".
+// Extended message types are numbers, not bits, so no mask picks these two out: every message is
+// looked at and the others (a monitor that started, say) are passed over.
 std::string nextChange(GstDeviceMonitor* monitor) {
     GstBus* bus = gst_device_monitor_get_bus(monitor);
-    GstMessage* message = gst_bus_timed_pop_filtered(
-        bus, 5 * GST_SECOND,
-        static_cast<GstMessageType>(GST_MESSAGE_DEVICE_ADDED | GST_MESSAGE_DEVICE_REMOVED));
+    const gint64 giveUp = g_get_monotonic_time() + 5 * G_USEC_PER_SEC;
     std::string text = "nothing";
-    if (message) {
+    while (text == "nothing") {
+        const gint64 left = giveUp - g_get_monotonic_time();
+        GstMessage* message = gst_bus_timed_pop(bus, left > 0 ? left * GST_USECOND : 0);
+        if (!message)
+            break;
         GstDevice* device = nullptr;
-        const bool added = GST_MESSAGE_TYPE(message) == GST_MESSAGE_DEVICE_ADDED;
-        if (added)
+        if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_DEVICE_ADDED) {
             gst_message_parse_device_added(message, &device);
-        else
+            text = "added " + deviceText(device);
+        } else if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_DEVICE_REMOVED) {
             gst_message_parse_device_removed(message, &device);
-        text = (added ? "added " : "removed ") + deviceText(device);
-        gst_object_unref(device);
+            text = "removed " + deviceText(device);
+        }
+        if (device)
+            gst_object_unref(device);
         gst_message_unref(message);
     }
     gst_object_unref(bus);

@@ -6,9 +6,12 @@
 #include <X11/extensions/XTest.h>
 
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
+#include <fstream>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -174,6 +177,54 @@ WindowPlace placeOf(Display* other, Window window) {
     return place;
 }
 
+// The whole output of a shell command.
+std::string outputOf(const std::string& command) {
+    std::string text;
+    if (FILE* pipe = popen(command.c_str(), "r")) {
+        char buffer[4096];
+        size_t got;
+        while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0)
+            text.append(buffer, got);
+        pclose(pipe);
+    }
+    return text;
+}
+
+// The first line of a file, or "?".
+std::string firstLine(const std::string& path) {
+    std::ifstream file(path);
+    std::string line;
+    return std::getline(file, line) ? line : "?";
+}
+
+// Where the running program waits: every thread's backtrace where gdb is installed; otherwise
+// each thread's name, state, kernel wait channel and system call, as /proc tells them.
+std::string whereStuck(pid_t pid) {
+    const std::string id = std::to_string(pid);
+    std::string text;
+    if (std::system("command -v gdb >/dev/null 2>&1") == 0)
+        text = outputOf("timeout 60 gdb -batch -nx -p " + id +
+                        " -ex 'thread apply all bt' 2>/dev/null | grep -E '^(Thread|#)'");
+    if (!text.empty())
+        return text;
+    const std::string tasks = "/proc/" + id + "/task/";
+    if (DIR* folder = opendir(tasks.c_str())) {
+        while (const dirent* entry = readdir(folder)) {
+            if (entry->d_name[0] == '.')
+                continue;
+            const std::string task = tasks + entry->d_name + "/";
+            const std::string stat = firstLine(task + "stat");
+            const size_t state = stat.rfind(')');
+            text += std::string("thread ") + entry->d_name + " (" + firstLine(task + "comm") +
+                    ") state " + (state + 2 < stat.size() ? stat.substr(state + 2, 1) : "?") +
+                    ", waits in " + firstLine(task + "wchan") + ", system call " +
+                    firstLine(task + "syscall") + "\n";
+        }
+        closedir(folder);
+    }
+    return text;
+}
+
 } // namespace
 
 WindowPlace findProgramWindowOn(const std::string& displayName, double seconds) {
@@ -247,6 +298,11 @@ Program::Program(const std::vector<std::string>& args, const std::vector<std::st
 
 Program::~Program() {
     if (pid > 0) {
+        // Only a test that gave up early leaves its program running: say where it waited.
+        std::fprintf(stderr,
+                     "the program still ran at the end of the test; killed where it "
+                     "waited:\n%s",
+                     whereStuck(pid).c_str());
         kill(pid, SIGKILL);
         waitpid(pid, nullptr, 0);
     }
@@ -286,6 +342,9 @@ Outcome Program::wait(double seconds) {
         pause(0.02);
     }
     if (done == 0) {
+        outcome.stuckAt = whereStuck(pid);
+        std::fprintf(stderr, "the program did not end within %g s; killed where it waited:\n%s",
+                     seconds, outcome.stuckAt.c_str());
         kill(pid, SIGKILL);
         waitpid(pid, &status, 0);
     } else if (WIFEXITED(status)) {
@@ -309,8 +368,10 @@ bool waitUntil(double seconds, const std::function<bool()>& done) {
     return true;
 }
 
-Window findTitled(const std::string& title, double seconds) {
-    return waitFor(seconds, [&title](Window window) { return titleOf(window) == title; });
+Window findTitled(const std::string& title, double seconds, Window besides) {
+    return waitFor(seconds, [&title, besides](Window window) {
+        return window != besides && titleOf(window) == title;
+    });
 }
 
 Window findFullScreen(double seconds) {

@@ -22,6 +22,9 @@ struct Outcome {
     int status = -1;     // exit status when exited
     std::string stderrText;
     std::string stdoutText;
+    // Where a program killed at the deadline waited: its threads' backtraces (or, without gdb,
+    // their kernel wait channels); also written on the test's standard error. Empty otherwise.
+    std::string stuckAt;
 };
 
 class Program {
@@ -49,8 +52,9 @@ class Program {
     void drainOutput(); // and standard output
 };
 
-// The first viewable top-level window titled title, waiting up to seconds; 0 if none.
-Window findTitled(const std::string& title, double seconds);
+// The first viewable top-level window titled title, other than besides, waiting up to seconds;
+// 0 if none.
+Window findTitled(const std::string& title, double seconds, Window besides = 0);
 // A viewable top-level window covering the whole screen, waiting up to seconds; 0 if none.
 Window findFullScreen(double seconds);
 // The root window: the whole screen as the user sees it, to look at.
