@@ -341,16 +341,24 @@ Outcome Program::wait(double seconds) {
         drainOutput();
         pause(0.02);
     }
+    char ended[96];
     if (done == 0) {
         outcome.stuckAt = whereStuck(pid);
-        std::fprintf(stderr, "the program did not end within %g s; killed where it waited:\n%s",
-                     seconds, outcome.stuckAt.c_str());
+        std::snprintf(ended, sizeof ended, "still ran after %g s", seconds);
+        std::fprintf(stderr, "the program %s; killed where it waited:\n%s", ended,
+                     outcome.stuckAt.c_str());
         kill(pid, SIGKILL);
         waitpid(pid, &status, 0);
     } else if (WIFEXITED(status)) {
         outcome.exited = true;
         outcome.status = WEXITSTATUS(status);
+        std::snprintf(ended, sizeof ended, "exited with status %d", outcome.status);
+    } else {
+        std::snprintf(ended, sizeof ended, "ended by signal %d (%s)", WTERMSIG(status),
+                      strsignal(WTERMSIG(status)));
+        std::fprintf(stderr, "the program %s\n", ended);
     }
+    outcome.ended = ended;
     pid = -1;
     drainOutput();
     outcome.stderrText = stderrText;

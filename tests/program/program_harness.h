@@ -20,6 +20,10 @@ struct Rgb {
 struct Outcome {
     bool exited = false; // false: still running at the deadline (then killed) or killed by a signal
     int status = -1;     // exit status when exited
+    // How it ended, in words: "exited with status 0", "ended by signal 11 (Segmentation fault)"
+    // or "still ran after 5 s". A signal or the deadline is also written on the test's standard
+    // error, so that a crash is never taken for a hang.
+    std::string ended;
     std::string stderrText;
     std::string stdoutText;
     // Where a program killed at the deadline waited: its threads' backtraces (or, without gdb,

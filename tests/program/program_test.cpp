@@ -41,7 +41,8 @@ Census census(Window window) {
 
 void expectQuitWithZero(Program& program, const char* how) {
     const Outcome outcome = program.wait(kQuitSeconds);
-    EXPECT_TRUE(outcome.exited) << how << " ends the program within " << kQuitSeconds << " s";
+    EXPECT_TRUE(outcome.exited) << how << " ends the program within " << kQuitSeconds << " s; it "
+                                << outcome.ended;
     EXPECT_EQ(outcome.status, 0) << how;
     EXPECT_EQ(outcome.stderrText, "") << "nothing on standard error after " << how;
 }

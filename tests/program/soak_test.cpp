@@ -55,7 +55,7 @@ TEST(Soak, MinuteOfRandomInputThenEscapeEndsAtOnce) {
     EXPECT_EQ(countTitled("Velmora"), 1) << "still running after " << events << " inputs";
     pressKey(window, XK_Escape);
     const Outcome outcome = program.wait(5);
-    EXPECT_TRUE(outcome.exited) << "Escape ends the program within 5 s";
+    EXPECT_TRUE(outcome.exited) << "Escape ends the program within 5 s; it " << outcome.ended;
     EXPECT_EQ(outcome.status, 0);
     EXPECT_EQ(outcome.stderrText, "") << "nothing printed while running";
 }
