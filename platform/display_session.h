@@ -66,8 +66,8 @@ struct FullScreenSurface {
 // its window there.
 FullScreenSurface fullScreenSurface(int width, int height);
 
-// After the display opens as a frameless window, where fullScreenFor said byWindowManager: asks
-// the window manager to show the window full screen on its monitor.
+// After the display opens as a frameless window, where fullScreenSurface said byWindowManager:
+// asks the window manager to show the window full screen on its monitor.
 void askForFullScreen();
 
 // After the display opens: the refresh rate in Hz of the monitor that shows the program's window,
