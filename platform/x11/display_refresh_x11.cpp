@@ -1,9 +1,7 @@
 // The display's refresh rate from XRandR: the current mode's pixel clock over its pixels per
 // frame (RandR 1.3), or the rate of the screen's configuration where only RandR 1.0 is there.
 #include "platform/x11/display_x11.h"
-
-#include <X11/Xlib.h>
-#include <X11/extensions/Xrandr.h>
+#include "platform/x11/randr_x11.h"
 
 namespace {
 
@@ -98,11 +96,9 @@ double screenRate(Display* display, Window window) {
 
 double displayRefreshHz(void* opaqueDisplay, unsigned long window) {
     Display* display = static_cast<Display*>(opaqueDisplay);
-    int eventBase = 0, errorBase = 0, major = 0, minor = 0;
-    if (!display || !window || !XRRQueryExtension(display, &eventBase, &errorBase) ||
-        !XRRQueryVersion(display, &major, &minor))
+    if (!window || !hasRandR(display, 0))
         return 0;
-    const double rate = major > 1 || (major == 1 && minor >= 3) ? monitorRate(display, window)
-                                                                : screenRate(display, window);
+    const double rate =
+        hasRandR(display, 3) ? monitorRate(display, window) : screenRate(display, window);
     return rate > 0 ? rate : 0;
 }

@@ -4,10 +4,9 @@
 // after the window shows (weston drops an earlier one), so it is asked again until the window's
 // state says full screen, for a second at most.
 #include "platform/x11/display_x11.h"
+#include "platform/x11/randr_x11.h"
 
 #include <X11/Xatom.h>
-#include <X11/Xlib.h>
-#include <X11/extensions/Xrandr.h>
 
 #include <ctime>
 
@@ -60,9 +59,7 @@ void sendRequest(Display* display, Window window, const StateAtoms& atoms) {
 
 bool pointerMonitor(void* opaqueDisplay, int& x, int& y, int& width, int& height) {
     Display* display = static_cast<Display*>(opaqueDisplay);
-    int eventBase = 0, errorBase = 0, major = 0, minor = 0;
-    if (!display || !XRRQueryExtension(display, &eventBase, &errorBase) ||
-        !XRRQueryVersion(display, &major, &minor) || (major == 1 && minor < 5))
+    if (!hasRandR(display, 5))
         return false;
     const Window root = DefaultRootWindow(display);
     Window rootReturn = None, child = None;

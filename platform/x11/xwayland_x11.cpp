@@ -12,10 +12,7 @@
 //   compositor's names, such as GNOME's Meta-0 or weston's screen0, so the name alone is not
 //   enough).
 #include "platform/x11/display_x11.h"
-
-#include <X11/Xatom.h>
-#include <X11/Xlib.h>
-#include <X11/extensions/Xrandr.h>
+#include "platform/x11/randr_x11.h"
 
 #include <cstring>
 
@@ -50,9 +47,7 @@ bool outputLooksEmulated(Display* display, XRRScreenResources* resources, RROutp
 
 // Whether any RandR output carries XWayland's property or name.
 bool hasXWaylandOutput(Display* display) {
-    int eventBase = 0, errorBase = 0, major = 0, minor = 0;
-    if (!XRRQueryExtension(display, &eventBase, &errorBase) ||
-        !XRRQueryVersion(display, &major, &minor) || (major == 1 && minor < 2))
+    if (!hasRandR(display, 2))
         return false;
     XRRScreenResources* resources =
         XRRGetScreenResourcesCurrent(display, DefaultRootWindow(display));
