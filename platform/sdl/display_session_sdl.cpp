@@ -44,16 +44,12 @@ bool modeOffered(int width, int height) {
     return false;
 }
 
-// SDL's connection to the X server and the display surface's window (0 before the display
-// opens), or false where SDL does not run on X11.
-bool sdlX11(void*& display, unsigned long& window) {
-    SDL_SysWMinfo info;
+// What SDL tells of its X11 side: its connection to the X server (info.info.x11.display), the
+// window it draws in and the one the window manager looks after (both 0 before the display
+// opens). False where SDL does not run on X11.
+bool sdlX11(SDL_SysWMinfo& info) {
     SDL_VERSION(&info.version);
-    if (SDL_GetWMInfo(&info) != 1 || info.subsystem != SDL_SYSWM_X11)
-        return false;
-    display = info.info.x11.display;
-    window = info.info.x11.window;
-    return true;
+    return SDL_GetWMInfo(&info) == 1 && info.subsystem == SDL_SYSWM_X11;
 }
 
 } // namespace
@@ -105,9 +101,8 @@ FullScreenSurface fullScreenSurface(int width, int height) {
     DisplayFacts facts;
     if (SDL_VideoDriverName(driver, sizeof driver))
         facts.driver = driver;
-    void* display = nullptr;
-    unsigned long window = 0;
-    facts.xWayland = sdlX11(display, window) && isXWayland(display);
+    SDL_SysWMinfo x11;
+    facts.xWayland = sdlX11(x11) && isXWayland(x11.info.x11.display);
     facts.sdlIsCompat = sdlIsCompat();
     facts.pictureModeOffered = modeOffered(width, height);
     FullScreenSurface surface{chooseFullScreen(facts), width, height};
@@ -120,7 +115,7 @@ FullScreenSurface fullScreenSurface(int width, int height) {
     // Under XWayland the window is to fill one monitor: the one that has the pointer.
     int x = 0, y = 0;
     if (facts.xWayland)
-        pointerMonitor(display, x, y, surface.width, surface.height);
+        pointerMonitor(x11.info.x11.display, x, y, surface.width, surface.height);
     // SDL 2, under sdl12-compat, leaves a switched screen's window where it would have put a
     // window, for the window manager to move; without one it would show off the screen's corner.
     // SDL 1.2 places its own full-screen window itself, but not the window that the window
@@ -132,15 +127,13 @@ FullScreenSurface fullScreenSurface(int width, int height) {
 }
 
 void askForFullScreen() {
-    SDL_SysWMinfo info;
-    SDL_VERSION(&info.version);
+    SDL_SysWMinfo x11;
     // SDL 1.2 draws into a child of the window the window manager looks after.
-    if (SDL_GetWMInfo(&info) == 1 && info.subsystem == SDL_SYSWM_X11)
-        requestFullScreen(info.info.x11.display, info.info.x11.wmwindow);
+    if (sdlX11(x11))
+        requestFullScreen(x11.info.x11.display, x11.info.x11.wmwindow);
 }
 
 double windowRefreshHz() {
-    void* display = nullptr;
-    unsigned long window = 0;
-    return sdlX11(display, window) ? displayRefreshHz(display, window) : 0;
+    SDL_SysWMinfo x11;
+    return sdlX11(x11) ? displayRefreshHz(x11.info.x11.display, x11.info.x11.window) : 0;
 }
