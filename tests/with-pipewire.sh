@@ -5,6 +5,7 @@
 # monitors of real devices (V4L2 and libcamera cameras, ALSA, Bluetooth) are switched off: the
 # only cameras are those the command makes. Everything goes away with the command.
 set -u
+. "$(dirname "$0")/await-start.sh"
 for program in dbus-daemon pipewire wireplumber; do
     if ! command -v "$program" >/dev/null 2>&1; then
         echo "with-pipewire: $program is missing: scripts/deps.sh installs it" >&2
@@ -52,30 +53,16 @@ export XDG_RUNTIME_DIR="$scratch/run" XDG_CONFIG_HOME="$scratch/config" \
 unset PIPEWIRE_REMOTE PIPEWIRE_RUNTIME_DIR PIPEWIRE_CONFIG_DIR PIPEWIRE_CONFIG_NAME \
     WIREPLUMBER_CONFIG_DIR WIREPLUMBER_DATA_DIR DBUS_SESSION_BUS_ADDRESS
 
-# Waits up to 10 s for a file to be there (test -s or -S as asked); says why not otherwise.
-await() {
-    tries=0
-    until test "$1" "$2"; do
-        if ! kill -0 "$4" 2>/dev/null || [ $tries -ge 100 ]; then
-            echo "with-pipewire: $3 did not start:" >&2
-            cat "$log" >&2
-            exit 1
-        fi
-        tries=$((tries + 1))
-        sleep 0.1
-    done
-}
-
 # The daemons' own words go to the log, shown only when one does not start. They are kept away
 # from any display: PipeWire's bell module would open one.
 dbus-daemon --session --nofork --nopidfile --print-address=3 3>"$scratch/bus" >>"$log" 2>&1 &
 daemons=$!
-await -s "$scratch/bus" "the private D-Bus" $!
+await_start "the private D-Bus" $! "$log" test -s "$scratch/bus"
 DBUS_SESSION_BUS_ADDRESS=$(head -n 1 "$scratch/bus")
 export DBUS_SESSION_BUS_ADDRESS
 env -u DISPLAY -u WAYLAND_DISPLAY pipewire >>"$log" 2>&1 &
 daemons="$daemons $!"
-await -S "$XDG_RUNTIME_DIR/pipewire-0" pipewire $!
+await_start pipewire $! "$log" test -S "$XDG_RUNTIME_DIR/pipewire-0"
 env -u DISPLAY -u WAYLAND_DISPLAY wireplumber >>"$log" 2>&1 &
 daemons="$daemons $!"
 "$@"

@@ -7,6 +7,7 @@
 # VELMORA_XWAYLAND_DISPLAY and weston's Wayland display in VELMORA_WAYLAND_DISPLAY; its own DISPLAY
 # stays the Xvfb's. Weston goes away with the command.
 set -u
+. "$(dirname "$0")/await-start.sh"
 runtime=$(mktemp -d)
 log="$runtime/weston.log"
 monitors=${VELMORA_WESTON_MONITORS:-1}
@@ -15,16 +16,9 @@ XDG_RUNTIME_DIR=$runtime weston --backend=x11-backend.so --use-pixman --width=12
 compositor=$!
 trap 'kill $compositor 2>/dev/null; wait $compositor 2>/dev/null; rm -rf "$runtime"' EXIT
 trap 'exit 1' INT TERM
-tries=0
-until xdisplay=$(grep -o 'xserver listening on display :[0-9]*' "$log" | grep -o ':[0-9]*$'); do
-    if ! kill -0 $compositor 2>/dev/null || [ $tries -ge 100 ]; then
-        echo "with-weston: weston did not start:" >&2
-        cat "$log" >&2
-        exit 1
-    fi
-    tries=$((tries + 1))
-    sleep 0.1
-done
+listening='xserver listening on display :[0-9]*'
+await_start weston $compositor "$log" grep -q "$listening" "$log"
+xdisplay=$(grep -o "$listening" "$log" | grep -o ':[0-9]*$')
 # Without a window manager, the Xvfb shows every monitor's window at its top-left corner; each
 # goes beside the one before. (xdotool finds them by class: their names, in UTF-8 alone, are not
 # seen by its search in every locale.)
