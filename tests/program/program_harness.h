@@ -56,6 +56,9 @@ class Program {
     void drainOutput(); // and standard output
 };
 
+// Whether a program's words are exactly one line: text that ends in its only line break.
+bool isOneLine(const std::string& text);
+
 // The first viewable top-level window titled title, other than besides, waiting up to seconds;
 // 0 if none.
 Window findTitled(const std::string& title, double seconds, Window besides = 0);

@@ -179,4 +179,8 @@ Outcome Program::wait(double seconds) {
     return outcome;
 }
 
+bool isOneLine(const std::string& text) {
+    return !text.empty() && text.find('\n') == text.size() - 1;
+}
+
 } // namespace harness
