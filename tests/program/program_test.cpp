@@ -152,18 +152,23 @@ TEST(Program, TwentyStartsInARowAllEndWithStatusZero) {
     }
 }
 
+// The path, with whatever an earlier run left there removed.
+std::string emptied(const std::string& path) {
+    std::remove(path.c_str());
+    return path;
+}
+
 // The program in halftone mode with VELMORA_FRAME_RATE set to setting, its passes counted by a
-// stand-in for the buffer swap loaded into it (VELMORA_PASS_COUNTER) into countFile.
+// stand-in for the buffer swap loaded into it (VELMORA_PASS_COUNTER) into countFile, which is
+// emptied before the program starts.
 struct CountedRun {
     std::string countFile;
     Program program;
     CountedRun(const std::string& setting, const char* counter)
-        : countFile("program-pass-count-" + setting + ".txt"),
+        : countFile(emptied("program-pass-count-" + setting + ".txt")),
           program({"window"},
                   {std::string("LD_PRELOAD=") + counter, "VELMORA_PASS_COUNT_FILE=" + countFile,
-                   "VELMORA_PASS_COUNT_SECONDS=3", "VELMORA_FRAME_RATE=" + setting}) {
-        std::remove(countFile.c_str());
-    }
+                   "VELMORA_PASS_COUNT_SECONDS=3", "VELMORA_FRAME_RATE=" + setting}) {}
     // Passes a second over the last 3 s before the end; -1 when the counter wrote nothing.
     double passesPerSecond() {
         std::ifstream count(countFile);
