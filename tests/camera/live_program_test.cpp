@@ -1,6 +1,7 @@
 // The real program on a known video source: the dots on screen have the colours the source must
 // give, and the program ends cleanly while the capture runs.
 #include "program_harness.h"
+#include "program_pictures.h"
 
 #include <X11/keysym.h>
 #include <gtest/gtest.h>
@@ -14,7 +15,6 @@ using namespace harness;
 
 namespace {
 
-const double kStartSeconds = 15; // software OpenGL on a busy machine can be slow to start
 // The camera image: red in its top-left quarter, blue elsewhere. Made in an RGB format, so the
 // colours reach the dots exactly: a round trip through YUV may round 255 to 254.
 const char kQuarterSource[] = "VELMORA_VIDEO_SOURCE=videotestsrc pattern=red ! "

@@ -2,6 +2,7 @@
 // programs: the test's private PipeWire has no camera but the one the test makes, and the program
 // finds it through GStreamer's device monitor, shows its picture and ends cleanly.
 #include "program_harness.h"
+#include "program_pictures.h"
 
 #include <X11/keysym.h>
 #include <gst/gst.h>
@@ -19,8 +20,6 @@ using namespace harness;
 
 namespace {
 
-const double kStartSeconds = 15; // software OpenGL on a busy machine can be slow to start
-const double kChangeSeconds = 30;
 const char kCameraName[] = "PipeWire Test Camera";
 // The camera's picture: all orange, which neither the colour bars nor black dots show. Its format
 // is named, as a real camera's is: otherwise PipeWire 0.3.65's sink offers an empty list of
@@ -126,7 +125,7 @@ TEST(PipeWireProgram, ShowsThePipeWireCameraAsTheOnlyCameraAndEndsCleanly) {
     EXPECT_TRUE(waitUntil(kChangeSeconds, [&] { return showsBars(grab(window, width, height)); }))
         << "C shows the colour bars";
     pressKey(window, XK_Escape);
-    const Outcome outcome = program.wait(5);
+    const Outcome outcome = program.wait(kQuitSeconds);
     EXPECT_TRUE(outcome.exited && outcome.status == 0) << "Escape ends it with status 0";
     EXPECT_EQ(outcome.stderrText, "velmora: now showing colour bars\n");
     EXPECT_EQ(outcome.stdoutText, "");
