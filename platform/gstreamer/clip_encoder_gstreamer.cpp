@@ -43,12 +43,16 @@ std::string errorWords(GstMessage* message, bool& writing) {
 }
 
 // Called by GStreamer on the thread that posts each message: notes the end of stream and the
-// first error, and drops every message, so that none piles up on the bus.
+// first error, and drops every message, so that none piles up on the bus. A dropped message is
+// the handler's to let go of: each one holds its element, and one kept would keep the whole
+// pipeline, its bus's sockets and the encoder's memory alive after the clip.
 GstBusSyncReply noteMessage(GstBus*, GstMessage* message, gpointer data) {
     ClipEncoder& encoder = *static_cast<ClipEncoder*>(data);
     const GstMessageType type = GST_MESSAGE_TYPE(message);
-    if (type != GST_MESSAGE_EOS && type != GST_MESSAGE_ERROR)
+    if (type != GST_MESSAGE_EOS && type != GST_MESSAGE_ERROR) {
+        gst_message_unref(message);
         return GST_BUS_DROP;
+    }
     bool writing = false;
     const std::string why = type == GST_MESSAGE_ERROR ? errorWords(message, writing) : "";
     std::lock_guard<std::mutex> hold(*encoder.lock);
@@ -60,6 +64,7 @@ GstBusSyncReply noteMessage(GstBus*, GstMessage* message, gpointer data) {
         encoder.failure = why;
     }
     encoder.changed->notify_all();
+    gst_message_unref(message);
     return GST_BUS_DROP;
 }
 

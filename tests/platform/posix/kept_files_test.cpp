@@ -1,16 +1,20 @@
 // Where a kept picture or clip goes and under which name, and what is said when it cannot be
 // written: without a display, on folders of the test's own.
+#include "platform/clip_file.h"
 #include "platform/kept_files.h"
 
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstring>
+#include <ctime>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
 #include <string>
+#include <dirent.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -208,6 +212,65 @@ TEST(KeptFiles, AFailureIsOneLineThatSaysWhyAndWhereAndLeavesNothing) {
     }
     EXPECT_TRUE(isEmpty(full)) << "no temporary file is left behind";
     EXPECT_FALSE(fs::exists(missing));
+}
+
+// How many entries a /proc folder of this process lists, "." and ".." left out.
+int countEntries(const char* folder) {
+    int count = 0;
+    DIR* listing = opendir(folder);
+    while (listing && readdir(listing))
+        ++count;
+    if (listing)
+        closedir(listing);
+    return count - 2;
+}
+
+// Open descriptors (less the listing's own) and threads, in words.
+std::string openAndRunning() {
+    return std::to_string(countEntries("/proc/self/fd") - 1) + " descriptors, " +
+           std::to_string(countEntries("/proc/self/task")) + " threads";
+}
+
+// Records a clip of a few small frames through the frame pass's calls, as R, R does, and waits
+// until it is kept.
+void recordShortClip() {
+    startClip(160, 120, 160, 120);
+    for (int frame = 0; frame < 8; ++frame) {
+        if (uint8_t* pixels = claimClipFrame()) {
+            std::memset(pixels, 16 * frame, 160 * 120 * 4);
+            timespec now{};
+            clock_gettime(CLOCK_MONOTONIC, &now);
+            writeClipFrame(pixels, int64_t{now.tv_sec} * 1000000000 + now.tv_nsec);
+        }
+        usleep(30000);
+    }
+    stopClip();
+    finishClips(10);
+}
+
+// A program on a wall records clip after clip: each one gives back what it took, down to its
+// encoder's pipeline (and its bus's sockets) and threads, however many are recorded.
+TEST(KeptFiles, EveryClipGivesBackItsDescriptorsAndThreads) {
+    TemporaryFolder top;
+    fs::create_directories(top.path + "/Videos");
+    const std::string counts = inChild([&] {
+        setenv("HOME", top.path.c_str(), 1);
+        setenv("XDG_CONFIG_HOME", top.path.c_str(), 1);
+        // The first clip loads the plugins and starts GStreamer's own threads, once.
+        recordShortClip();
+        usleep(100000);
+        const std::string before = openAndRunning();
+        for (int clip = 0; clip < 3; ++clip)
+            recordShortClip();
+        usleep(100000);
+        return before + " -> " + openAndRunning();
+    });
+    const std::string first = counts.substr(0, counts.find(" ->"));
+    EXPECT_EQ(counts, first + " -> " + first) << "three more clips leave nothing open";
+    size_t clips = 0;
+    for (const fs::directory_entry& entry : fs::directory_iterator(top.path + "/Videos"))
+        clips += entry.path().extension() == ".webm";
+    EXPECT_EQ(clips, 4u) << "every clip was kept";
 }
 
 } // namespace
