@@ -4,6 +4,10 @@
 // the rest of the program knows neither X11 nor Wayland.
 #pragma once
 
+// At any time, SDL_Init or not: whether SDL 1.2 is sdl12-compat, the same interface over SDL 2 or
+// 3 (which speaks Wayland and asks the desktop to keep the screen awake), not SDL 1.2 itself.
+bool sdlIsCompat();
+
 // What the program's environment tells of the desktop session.
 struct SessionSigns {
     const char* userDriver = nullptr; // SDL_VIDEODRIVER as the user set it; null or "": unset

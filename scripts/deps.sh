@@ -5,13 +5,13 @@
 # shown when the step fails.
 
 VELMORA_BUILD_PACKAGES="cmake g++ make pkg-config libsdl1.2-dev libgl-dev libglu1-mesa-dev
-  libx11-dev libxrandr-dev libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev"
+  libx11-dev libxrandr-dev libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev libglib2.0-dev"
 VELMORA_RUN_PACKAGES="gstreamer1.0-plugins-base gstreamer1.0-plugins-good libgl1-mesa-dri"
 # clang's fuzzer runtime by its unversioned name, which follows the release's own clang.
 VELMORA_FUZZ_PACKAGES="clang libclang-rt-dev"
 # weston and xwayland: the Wayland desktop the program tests make for themselves; pipewire,
 # wireplumber, dbus-daemon and GStreamer's PipeWire plugin: the private PipeWire of the test of a
-# camera that PipeWire gives.
+# camera that PipeWire gives (dbus-daemon also the private bus of the screen saver's test).
 VELMORA_TEST_PACKAGES="libgtest-dev libgmock-dev xvfb xauth xdotool libxtst-dev imagemagick
   weston xwayland
   desktop-file-utils man-db appstream lintian dpkg-dev libbenchmark-dev clang-format
@@ -80,9 +80,15 @@ velmora_progress() {
 
 # Configures and builds a build tree, saying each step and the build's progress every 10 % (and
 # every 30 s, for a long link); the tools' full output is in DIR.log and shown when a step fails.
+# Usage: velmora_build DIR [--target NAME]... [CMAKE OPTION]...: with targets, only those are built.
 velmora_build() {
     dir=$1
     shift
+    targets=""
+    while [ "${1:-}" = --target ]; do
+        targets="$targets --target $2"
+        shift 2
+    done
     log="$dir.log"
     name=$(basename "$dir")
     mkdir -p "$dir"
@@ -93,6 +99,7 @@ velmora_build() {
         return 1
     fi
     # Make prints "[ 45%] ...", Ninja "[12/80] ...": either becomes a percentage.
+    # shellcheck disable=SC2086
     if ! velmora_keep_saying "building $name" velmora_progress "$log.build" '
             /^\[ *[0-9]+%\]/ { match($0, /[0-9]+/); report(substr($0, RSTART, RLENGTH) + 0) }
             /^\[[0-9]+\/[0-9]+\]/ { split(substr($0, 2, index($0, "]") - 2), n, "/"); report(int(100 * n[1] / n[2])) }
@@ -100,7 +107,7 @@ velmora_build() {
                 if (percent < next_report) return
                 say("building '"$name"' (" percent "%)")
                 next_report = percent - percent % 10 + 10
-            }' cmake --build "$dir" -j "$(nproc)"; then
+            }' cmake --build "$dir" -j "$(nproc)" $targets; then
         cat "$log.build" >>"$log"
         rm -f "$log.build"
         cat "$log" >&2

@@ -28,11 +28,6 @@ bool isSet(const char* name) {
     return value && *value;
 }
 
-bool sdlIsCompat() {
-    const SDL_version* linked = SDL_Linked_Version();
-    return linked && linked->major == 1 && linked->minor == 2 && linked->patch >= kFirstCompatPatch;
-}
-
 // Whether the display can switch to width x height pixels for a full-screen OpenGL display.
 bool modeOffered(int width, int height) {
     SDL_Rect** modes = SDL_ListModes(nullptr, SDL_FULLSCREEN | SDL_OPENGL);
@@ -53,6 +48,11 @@ bool sdlX11(SDL_SysWMinfo& info) {
 }
 
 } // namespace
+
+bool sdlIsCompat() {
+    const SDL_version* linked = SDL_Linked_Version();
+    return linked && linked->major == 1 && linked->minor == 2 && linked->patch >= kFirstCompatPatch;
+}
 
 VideoDriver chooseVideoDriver(const SessionSigns& signs) {
     if (signs.userDriver && *signs.userDriver)
