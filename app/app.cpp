@@ -2,10 +2,12 @@
 
 #include "app/clip.h"
 #include "app/frame_pacing.h"
+#include "app/hands_free.h"
 #include "app/input.h"
 #include "app/picture.h"
 #include "app/scene_state.h"
 #include "camera/camera_grid.h"
+#include "camera/picture_movement.h"
 #include "dots/dot.h"
 #include "dots/homing.h"
 #include "dots/lattice.h"
@@ -16,6 +18,7 @@
 #include "platform/display_session.h"
 #include "platform/message_box.h"
 #include "platform/picture_file.h"
+#include "platform/screen_saver.h"
 #include "platform/stop_signals.h"
 
 #include <SDL.h>
@@ -98,9 +101,16 @@ void hidePointer() {
 } // namespace
 
 void chooseDisplayMode(SceneState& state, int argc, char** argv) {
-    if (argc < 2)
+    // --hands-free may stand anywhere; the first other argument chooses the mode.
+    const char* mode = nullptr;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], kHandsFreeOption) == 0)
+            state.handsFree = true;
+        else if (!mode)
+            mode = argv[i];
+    }
+    if (!mode)
         return;
-    const char* mode = argv[1];
     if (std::strcmp(mode, "fullscreen") == 0)
         state.fullscreen = true;
     else if (std::strcmp(mode, "window") == 0)
@@ -115,6 +125,7 @@ void chooseDisplayMode(SceneState& state, int argc, char** argv) {
 int runApp(int argc, char** argv) {
     startApp(argc, argv);
     FramePacing pacing = startFramePacing();
+    scene.homeAfterPasses = passesIn(kStillSecondsBeforeHome, pacing);
     for (;;) {
         runFramePass();
         // Where the swap does not wait for the display, the loop would run as fast as it can.
@@ -134,12 +145,15 @@ void startApp(int argc, char** argv) {
     scene.fullscreen = true;
     chooseDisplayMode(scene, argc, argv);
     openDisplay(scene);
+    // A webcam's picture is no input: without this, an idle desktop blanks the screen under it.
+    keepScreenAwake();
 
     buildDiscList(kDiscSegments);
     buildRingList(kRingSegments);
     startPictureTaking();
 
     scene.camera = new CameraGrid(kCaptureWidth, kCaptureHeight, scene.cols, scene.rows);
+    scene.movement = newPictureMovement(scene.cols, scene.rows);
     hidePointer();
     buildHomeLattice(scene.camera->cellColors(), scene.camera->cellLuminance());
 }
@@ -150,6 +164,8 @@ bool setSdlDefaults() {
     // scales the picture itself, so ask it for the plain OpenGL display and the real modes,
     // unless the user chose otherwise. SDL 1.2 itself reads no such variable.
     setenv("SDL12COMPAT_OPENGL_SCALING", "0", 0);
+    // sdl12-compat's SDL keeps the screen awake by itself; its request is to carry our name.
+    nameSdlScreenSaverRequest();
     // X11 where there is an X display, else Wayland itself where SDL speaks it.
     return setVideoDriver();
 }
@@ -182,6 +198,8 @@ void runFramePass() {
     pollEvents();
     // The newest camera frame, reduced to the cells the dots sample.
     scene.camera->grabFrame();
+    // Hands-free: the picture's movement pushes the dots; a still picture sends them home.
+    senseMovement();
     // One step of the glide home, or of the pointer's forces and the dots' motion.
     advanceScene();
     // The ring fades by the passes counted since the last mouse input.
@@ -219,6 +237,7 @@ void quitApp(int status) {
                      scene.picturesAsked);
     finishClips(kClipFinishSeconds);
     finishPictureFiles(kPictureFinishSeconds);
+    letScreenSleep();
     SDL_Quit();
     std::exit(status);
 }

@@ -10,14 +10,16 @@ struct SceneState;
 // loop for ever; the process ends only through quitApp.
 int runApp(int argc, char** argv);
 
-// Start-up alone: SDL, the display mode from the first argument, the display, the view and
-// shapes, the camera and the lattice with every dot at home. Ends the process on a video failure.
+// Start-up alone: SDL, the display mode from the first argument, the display (and the screen kept
+// awake while it shows), the view and shapes, the camera and the lattice with every dot at home.
+// Ends the process on a video failure.
 void startApp(int argc, char** argv);
 
 // Before SDL_Init, for the program and its benchmark: the SDL settings the program runs with,
 // each as an environment variable the user may set otherwise (the video driver for the desktop
-// session, and sdl12-compat's plain OpenGL display and real full-screen modes). False after one
-// line on standard error when no display of the session can be opened.
+// session, sdl12-compat's plain OpenGL display and real full-screen modes, and the name its SDL
+// asks the screen saver under). False after one line on standard error when no display of the
+// session can be opened.
 bool setSdlDefaults();
 
 // Start-up's sizes, for the program, its tests and its benchmark: the 800 x 600 display, and
@@ -28,11 +30,16 @@ void sizeScene();
 // arrays (cols x rows each, rewritten every frame) and the lattice built with every dot at home.
 void buildHomeLattice(ColorTriple** cellColors, int32_t* cellLuminance);
 
-// The first argument, when there is one, chooses full screen ("fullscreen") or a window
-// ("window"); any other first argument gets the notice box and leaves state.fullscreen as it is.
+// The option that starts the program in the hands-free mode, anywhere among the arguments.
+inline const char kHandsFreeOption[] = "--hands-free";
+
+// The arguments: --hands-free anywhere sets state.handsFree; the first other argument, when there
+// is one, chooses full screen ("fullscreen") or a window ("window"), and any other gets the
+// notice box and leaves state.fullscreen as it is.
 void chooseDisplayMode(SceneState& state, int argc, char** argv);
 
-// One pass of the frame loop: input, camera, motion or glide, idle count, the dots, the picture
+// One pass of the frame loop: input, camera, the hands-free mode's movement and stillness, motion
+// or glide, idle count, the dots, the picture
 // asked for with S, the frame of a clip being recorded, the ring, flash and recording mark.
 void runFramePass();
 
@@ -44,6 +51,6 @@ void advanceScene();
 void countIdleFrame();
 
 // Finishes the clip being recorded and waits for pictures still being written (each for a bounded
-// time), shuts SDL's video layer down and ends the process with the given status. Called with 1 on
-// a start-up failure and with 0 when the user quits.
+// time), lets the screen sleep again, shuts SDL's video layer down and ends the process with the
+// given status. Called with 1 on a start-up failure and with 0 when the user quits.
 [[noreturn]] void quitApp(int status);

@@ -3,6 +3,7 @@
 #include "platform/display_session.h"
 
 #include <cerrno>
+#include <climits>
 #include <cmath>
 #include <cstddef>
 #include <cstdio>
@@ -62,6 +63,12 @@ FramePacing makeFramePacing(double passesPerSecond, int64_t startNs) {
         pacing.intervalNs = static_cast<int64_t>(std::llround(1e9 / passesPerSecond));
     pacing.passStartNs = startNs;
     return pacing;
+}
+
+int32_t passesIn(double seconds, const FramePacing& pacing) {
+    const double perSecond = pacing.intervalNs > 0 ? 1e9 / pacing.intervalNs : kFallbackHz;
+    const double passes = std::round(seconds * perSecond);
+    return passes < 1 ? 1 : passes > INT32_MAX ? INT32_MAX : static_cast<int32_t>(passes);
 }
 
 int64_t nextPassStart(FramePacing& pacing, int64_t nowNs) {

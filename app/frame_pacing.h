@@ -34,3 +34,7 @@ FramePacing startFramePacing();
 // The running program's loop, after each pass: sleeps until the next pass may begin, at most one
 // interval. Allocates nothing.
 void waitForNextPass(FramePacing& pacing);
+
+// How many passes of the pacing make the given seconds: at its rate, or at 60 a second where the
+// loop is not paced. At least 1.
+int32_t passesIn(double seconds, const FramePacing& pacing);

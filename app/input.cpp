@@ -1,6 +1,7 @@
 #include "app/input.h"
 
 #include "app/app.h"
+#include "app/hands_free.h"
 #include "app/scene_state.h"
 #include "camera/camera_grid.h"
 #include "dots/dot.h"
@@ -106,6 +107,9 @@ void onKeyDown(const SDL_keysym& key) {
         break;
     case SDLK_r: // likewise
         ++scene.recordPresses;
+        break;
+    case SDLK_m: // the hands-free mode, on or off
+        toggleHandsFree();
         break;
     case SDLK_RSHIFT:
     case SDLK_LSHIFT:

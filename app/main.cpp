@@ -11,7 +11,7 @@
 namespace {
 
 const char kUsage[] =
-    "Usage: velmora [fullscreen | window]\n"
+    "Usage: velmora [fullscreen | window] [--hands-free]\n"
     "       velmora --help | -h | --version\n"
     "\n"
     "Shows the webcam's picture, upright and mirrored, as 1620 dots you can push around.\n"
@@ -19,6 +19,8 @@ const char kUsage[] =
     "Arguments:\n"
     "  fullscreen    fill the screen (the default)\n"
     "  window        an 800 x 600 window titled \"Velmora\"\n"
+    "  --hands-free  movement in the picture pushes the dots, and still dots go home\n"
+    "                by themselves after 3 s (anywhere among the arguments)\n"
     "  --help, -h    print this help and exit\n"
     "  --version     print the version and exit\n"
     "Any other first argument shows a notice, then runs full screen; further arguments are\n"
@@ -35,6 +37,7 @@ const char kUsage[] =
     "  S                     save the picture as a PNG in the pictures folder\n"
     "  R                     record the dots as a WebM clip in the videos folder;\n"
     "                        R again stops it (quitting stops and keeps it too)\n"
+    "  M                     turn the hands-free mode on or off\n"
     "  Escape                quit\n"
     "\n"
     "Environment:\n"
@@ -45,7 +48,8 @@ const char kUsage[] =
     "  SDL_VIDEODRIVER       SDL's video driver; when not set, x11 where there is an X\n"
     "                        display, else wayland where this SDL has it\n"
     "  DISPLAY               the X display to open\n"
-    "  WAYLAND_DISPLAY       the Wayland display, used where there is no X display\n";
+    "  WAYLAND_DISPLAY       the Wayland display, used where there is no X display\n"
+    "  SDL_VIDEO_ALLOW_SCREENSAVER=1  let the screen blank as usual (else it stays awake)\n";
 
 // Prints text on standard output; status 0 when it all got there, else 1 with one line saying so.
 int printAndExit(const char* text) {

@@ -7,6 +7,7 @@
 class CameraGrid;
 class Dot;
 struct ColorTriple;
+struct PictureMovement;
 
 struct SceneState {
     // Display, fixed at start-up.
@@ -63,6 +64,12 @@ struct SceneState {
     int32_t recordPresses = 0; // R presses not yet handled; each starts or stops a recording
     bool recording = false;    // a recording takes frames, and its mark blinks
     int32_t markPasses = 0;    // passes into the mark's blink, 0..59: on for 30, off for 30
+
+    // Hands-free: movement in the picture pushes the dots, and still dots glide home by themselves.
+    bool handsFree = false;              // on with --hands-free, turned on and off with M
+    PictureMovement* movement = nullptr; // the picture's movement between camera frames
+    int32_t stillPasses = 0;             // passes since the picture or the mouse last moved
+    int32_t homeAfterPasses = 180;       // still passes before the dots go home: 3 s of passes
 
     // Return-home glide.
     bool homing = false;     // true while the glide runs

@@ -14,6 +14,7 @@ struct IBaseFilter;
 struct ICreateDevEnum;
 struct IAMStreamConfig;
 struct ISampleGrabber;
+struct IFrameArrival;
 struct IPin;
 enum PIN_DIRECTION : int32_t;
 
@@ -26,7 +27,8 @@ class CameraGrid {
     // Once per frame-loop pass: copies the newest frame and reduces it to the cells.
     void grabFrame();
 
-    // The frame copy alone: the newest camera frame into frameBuffer, result in lastResult.
+    // The frame copy alone: the newest camera frame into frameBuffer, result in lastResult, and
+    // whether it is one the copies before had not brought in freshFrame.
     void copyFrame();
 
     // On the user's request (the C key): the capture moves on to the next video source that
@@ -55,6 +57,9 @@ class CameraGrid {
     HRESULT connectFilters(IGraphBuilder* graph, IBaseFilter* upstream, IBaseFilter* downstream);
 
     HRESULT lastResult = 0; // latest recorded capture-service result; nothing reads it
+    // The latest frame copy brought a camera frame that no copy before it had: cameras deliver
+    // one every second or third pass, and the passes between copy the same frame again.
+    bool freshFrame = false;
 
     // Capture graph references, held for the life of the process.
     IGraphBuilder* graph = nullptr;
@@ -86,6 +91,12 @@ class CameraGrid {
     float rowScale = 0;                   // rows / captureHeight (0.25)
 
   private:
+    // The grabber's numbering of the frames it hands over, asked for at the first copy; null when
+    // the grabber numbers none, and then every successful copy counts as a fresh frame.
+    IFrameArrival* frameArrival = nullptr;
+    bool frameArrivalAsked = false;
+    int64_t copiedFrameNumber = 0; // the number of the frame the latest copy brought
+
     // Worked out once at construction so that a reduction repeats no per-pixel arithmetic.
     ColorTriple* pixelBlock = nullptr;    // the triples behind pixels, in pixel order
     int32_t* cellRowOfRow = nullptr;      // grid row of each walked row, y x rowScale truncated

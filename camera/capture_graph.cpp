@@ -207,4 +207,16 @@ void CameraGrid::copyFrame() {
     // The capacity goes in with every copy: a short copy must not shrink it for the next one.
     frameBytes = pixelCount * 3;
     lastResult = grabber ? grabber->GetCurrentBuffer(&frameBytes, frameBuffer) : E_POINTER;
+    freshFrame = false;
+    if (lastResult != S_OK)
+        return;
+    if (!frameArrivalAsked) {
+        frameArrivalAsked = true;
+        grabber->QueryInterface(IID_IFrameArrival, reinterpret_cast<void**>(&frameArrival));
+    }
+    LONGLONG number = copiedFrameNumber + 1;
+    if (frameArrival)
+        frameArrival->GetCopiedFrameNumber(&number);
+    freshFrame = number != copiedFrameNumber;
+    copiedFrameNumber = number;
 }

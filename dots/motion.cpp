@@ -1,8 +1,10 @@
 #include "dots/motion.h"
 
 #include "app/scene_state.h"
+#include "camera/picture_movement.h"
 #include "dots/dot.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -13,6 +15,30 @@ const double kShiftFactor = 500;
 // as 1 / distance, and nearer than this it would fling the dot beyond any useful range or
 // overflow.
 const double kMinPointerDistance = 1e-6;
+
+// Velocity a dot gains, pixels a pass, for each level per cell of the movement's slope, and the
+// most it gains from one camera frame: a hand through the dots brushes them aside by tens of
+// pixels, and the fastest wave flings none of them across the screen.
+const float kMovementGain = 0.025f;
+const float kLargestMovementPush = 1.0f;
+
+// The movement's push at a point of the grid, in cells from the first cell's centre, read
+// between the four cells around it; a point beyond the grid reads its nearest edge.
+void pushAt(const PictureMovement& m, float u, float v, float& x, float& y) {
+    u = std::clamp(u, 0.0f, static_cast<float>(m.cols - 1));
+    v = std::clamp(v, 0.0f, static_cast<float>(m.rows - 1));
+    const int32_t col = static_cast<int32_t>(u), row = static_cast<int32_t>(v);
+    const int32_t right = std::min(col + 1, m.cols - 1), below = std::min(row + 1, m.rows - 1);
+    const float fu = u - static_cast<float>(col), fv = v - static_cast<float>(row);
+    auto between = [&](const float* field) {
+        const float top = field[row * m.cols + col] * (1 - fu) + field[row * m.cols + right] * fu;
+        const float bottom =
+            field[below * m.cols + col] * (1 - fu) + field[below * m.cols + right] * fu;
+        return top * (1 - fv) + bottom * fv;
+    };
+    x = between(m.pushX);
+    y = between(m.pushY);
+}
 
 // Moves value back by one period when it lies beyond either limit; a value on a limit stays.
 float wrap(float value, double margin, double limit) {
@@ -60,5 +86,31 @@ void moveDots() {
         dot.integrate();
         dot.pos.x = wrap(dot.pos.x, margin, right);
         dot.pos.y = wrap(dot.pos.y, margin, bottom);
+    }
+}
+
+void pushDotsByMovement(const PictureMovement& movement) {
+    if (!movement.moved)
+        return;
+    for (int32_t i = 0; i < scene.dotCount; ++i) {
+        Dot& dot = scene.dots[i];
+        // The disc's centre, in cells from the first cell's centre.
+        const float u = (dot.pos.x + dot.radius) / scene.cellSize - 0.5f;
+        const float v = (dot.pos.y + dot.radius) / scene.cellSize - 0.5f;
+        // Read between a cell and the next: only dots within one cell of the pushing ones move.
+        if (u < movement.pushLeft - 1 || u > movement.pushRight + 1 || v < movement.pushTop - 1 ||
+            v > movement.pushBottom + 1)
+            continue;
+        float x = 0, y = 0;
+        pushAt(movement, u, v, x, y);
+        x *= kMovementGain;
+        y *= kMovementGain;
+        const float size = std::sqrt(x * x + y * y);
+        if (size > kLargestMovementPush) {
+            x *= kLargestMovementPush / size;
+            y *= kLargestMovementPush / size;
+        }
+        dot.vel.x += x;
+        dot.vel.y += y;
     }
 }

@@ -15,7 +15,8 @@ typedef uint16_t WORD;
 typedef uint8_t BYTE;
 typedef int32_t BOOL;
 typedef int64_t REFERENCE_TIME; // 100-nanosecond units
-typedef char16_t WCHAR;         // names in the graph are 16-bit strings
+typedef int64_t LONGLONG;
+typedef char16_t WCHAR; // names in the graph are 16-bit strings
 typedef const WCHAR* LPCWSTR;
 typedef void* LPVOID;
 
@@ -265,6 +266,10 @@ struct IFrameArrival : IUnknown {
     // How long the frame that the latest successful GetCurrentBuffer copied had been with the
     // grabber when that copy began, in 100 ns; VFW_E_WRONG_STATE before any copy.
     virtual HRESULT GetCopiedFrameAge(REFERENCE_TIME* age) = 0;
+    // Which frame the latest successful GetCurrentBuffer copied: frames are numbered 1, 2, ... in
+    // the order they reached the grabber, so that two copies of the same frame show the same
+    // number; VFW_E_WRONG_STATE before any copy.
+    virtual HRESULT GetCopiedFrameNumber(LONGLONG* number) = 0;
 };
 
 // Not a Windows interface; a capture source answers QueryInterface for it. The user's choice of

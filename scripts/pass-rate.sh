@@ -6,7 +6,8 @@
 # the median wall time of 20 passes in a row, as long as the glide home takes. The paced runs are
 # made three times: plain, with S pressed every quarter of a second, and recording a clip with R
 # for the whole run (the pictures and clips go to a temporary home folder, removed afterwards), so
-# that what keeping pictures and recording cost shows side by side.
+# that what keeping pictures and recording cost shows side by side, and once more in the hands-free
+# mode with a ball moving in the picture.
 # Usage: pass-rate.sh [SECONDS [PROGRAM]]: the seconds of each run that are counted (default 5)
 # and the program (default the one built).
 set -e
@@ -24,7 +25,8 @@ keepPictures() {
 
 # One run of the program on the display: $1 mode (colour or halftone), $2 VELMORA_FRAME_RATE
 # ("" for the display's rate), $3 "pictures" to press S every quarter of a second, or "clip" to
-# record the whole run with R (quitting finishes the clip).
+# record the whole run with R (quitting finishes the clip), or "handsfree" to turn the hands-free
+# mode on with M.
 measure() {
     out=$(mktemp)
     said=$(mktemp)
@@ -39,6 +41,7 @@ measure() {
     case "${3:-}" in
     pictures) keepPictures $((seconds + 1)) ;;
     clip) xdotool key r && sleep $((seconds + 1)) ;;
+    handsfree) xdotool key m && sleep $((seconds + 1)) ;;
     *) sleep $((seconds + 1)) ;;
     esac
     xdotool key Escape
@@ -47,6 +50,7 @@ measure() {
     case "${3:-}" in
     pictures) label="$1+S" kept="pictures kept: $(find "$home" -name 'velmora-*.png' | wc -l)" ;;
     clip) label="$1+R" kept="clip: $(sed -n 's/^velmora: saved .*webm (\(.*\))$/\1/p' "$said")" ;;
+    handsfree) label="$1+M" kept="" ;;
     *) label=$1 kept="" ;;
     esac
     printf '%-11s %-9s %6s passes/s  CPU s/s: main %s, process %s  20 passes: %s ms (of %s)  %s\n' \
@@ -62,6 +66,12 @@ if [ "${1:-}" = --on-display ]; then
     measure halftone ""
     measure halftone "" pictures
     measure halftone "" clip
+    # Hands-free (M), with a ball moving in the picture, so that the dots are pushed all along.
+    (
+        export VELMORA_VIDEO_SOURCE="videotestsrc pattern=ball is-live=true"
+        measure colour "" handsfree
+        measure halftone "" handsfree
+    )
     measure colour 0
     measure halftone 0
     exit 0

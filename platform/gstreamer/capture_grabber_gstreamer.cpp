@@ -95,12 +95,21 @@ class SampleGrabber final : public Filter, public ISampleGrabber, public IFrameA
         *age = copiedAge;
         return S_OK;
     }
+    HRESULT GetCopiedFrameNumber(LONGLONG* number) override {
+        if (!number)
+            return E_POINTER;
+        if (copiedAge < 0)
+            return VFW_E_WRONG_STATE;
+        *number = heldNumber;
+        return S_OK;
+    }
 
   private:
     GstElement* const sink; // the appsink, a reference of our own
     const std::shared_ptr<FrameSlot> slot = std::make_shared<FrameSlot>();
     GstSample* held = nullptr; // the frame copied last, or to be copied
     gint64 heldArrivedAt = 0;  // when held reached the grabber, in microseconds
+    LONGLONG heldNumber = 0;   // held's place among the frames taken from the slot, from 1
     REFERENCE_TIME copiedAge = -1;
     bool bufferSamples = false;
 };
@@ -119,6 +128,7 @@ HRESULT SampleGrabber::GetCurrentBuffer(LONG* bufferSize, BYTE* buffer) {
                 gst_sample_unref(held);
             held = gst_sample_ref(slot->newest);
             heldArrivedAt = slot->arrivedAt;
+            ++heldNumber;
         }
     }
     if (!held)

@@ -1,5 +1,6 @@
 // After start-up the program allocates nothing per frame: 1000 passes of every frame step but the
-// frame copy (input, the choice of video source included, reduction, motion or glide, idle count,
+// frame copy (input, the choice of video source included, reduction, the hands-free mode's movement
+// and stillness, motion or glide, idle count,
 // drawing, with no picture asked for, while a clip is recorded) and the running program's wait
 // for the next pass make no heap allocation. Starting and stopping the recording may.
 // Counted by standing in for the C library's allocator: every allocation made by the program's
@@ -8,6 +9,7 @@
 #include "app/app.h"
 #include "app/clip.h"
 #include "app/frame_pacing.h"
+#include "app/hands_free.h"
 #include "app/input.h"
 #include "app/picture.h"
 #include "app/scene_state.h"
@@ -24,6 +26,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdlib>
+#include <cstring>
 #include <dlfcn.h>
 #include <filesystem>
 #include <new>
@@ -107,6 +110,7 @@ FramePacing pacing = makeFramePacing(1000, 0);
 void framePassWithoutCopy() {
     pollEvents();
     scene.camera->reduceFrame();
+    senseMovement();
     advanceScene();
     countIdleFrame();
     drawDots();
@@ -146,6 +150,12 @@ TEST(Allocation, FramePassesAfterStartUpAllocateNothing) {
             pushKey(SDL_KEYDOWN, SDLK_RETURN);
         if (pass % 200 == 170)
             pushKey(SDL_KEYDOWN, SDLK_c); // the next video source
+        if (pass % 500 == 5)
+            pushKey(SDL_KEYDOWN, SDLK_m); // hands-free on, then off again
+        // A new camera frame every second pass, with a block moving across it in the mode.
+        scene.camera->freshFrame = pass % 2 == 0;
+        if (scene.camera->freshFrame)
+            std::memset(scene.camera->frameBuffer + (pass % 100) * 480, pass % 256, 480 * 16);
         framePassWithoutCopy();
     }
     counting = false;

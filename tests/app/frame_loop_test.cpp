@@ -38,7 +38,11 @@ bool everyDotHome() {
 
 class FrameLoop : public ::testing::Test {
   protected:
-    static void SetUpTestSuite() { startInWindow(); }
+    static void SetUpTestSuite() {
+        // A still picture: in the hands-free mode only the mouse moves the dots.
+        setenv("VELMORA_VIDEO_SOURCE", "videotestsrc pattern=black", 1);
+        startInWindow();
+    }
 };
 
 TEST_F(FrameLoop, StartUpDerivesTheSizesAndPutsEveryDotAtHome) {
@@ -120,6 +124,35 @@ TEST_F(FrameLoop, RightDragScattersTheDots) {
     EXPECT_TRUE(everyDotHome());
 }
 
+// Hands-free, the dots pushed away with the mouse and then left alone glide home by themselves
+// after the still passes (the picture, black, never moves); out of the mode they stay.
+TEST_F(FrameLoop, HandsFreeStillDotsGoHomeByThemselves) {
+    scene.homeAfterPasses = 40;
+    for (const bool handsFree : {true, false}) {
+        if (scene.handsFree != handsFree)
+            pushKey(SDL_KEYDOWN, SDLK_m);
+        pushMotion(400, 300);
+        pushButton(SDL_MOUSEBUTTONDOWN, SDL_BUTTON_RIGHT);
+        for (int pass = 0; pass < 10; ++pass)
+            runFramePass();
+        EXPECT_EQ(scene.handsFree, handsFree) << "M turns the mode on and off";
+        pushButton(SDL_MOUSEBUTTONUP, SDL_BUTTON_RIGHT);
+        runFramePass(); // the last mouse event: the still passes start after it
+        for (int pass = 1; pass < 40; ++pass)
+            runFramePass();
+        EXPECT_FALSE(scene.homing) << "still for one pass too few";
+        EXPECT_FALSE(everyDotHome());
+        runFramePass();
+        EXPECT_EQ(scene.homing, handsFree) << "the glide starts at the 40th still pass";
+        for (int pass = 1; pass < 20; ++pass)
+            runFramePass();
+        EXPECT_EQ(everyDotHome(), handsFree) << (handsFree ? "home by themselves" : "left alone");
+    }
+    pushKey(SDL_KEYDOWN, SDLK_RETURN);
+    for (int pass = 0; pass < 20; ++pass)
+        runFramePass();
+}
+
 const int64_t kMs = 1000000; // nanoseconds
 
 TEST(FramePacing, TheRateComesFromTheSettingOrTheDisplay) {
@@ -144,6 +177,10 @@ TEST(FramePacing, TheRateComesFromTheSettingOrTheDisplay) {
             << "setting " << shown << ", display " << c.displayHz << " Hz";
         EXPECT_EQ(rejected, c.rejected) << "setting " << shown;
     }
+    // Seconds in passes, for the hands-free mode's wait before the dots go home.
+    EXPECT_EQ(passesIn(3, makeFramePacing(60, 0)), 180);
+    EXPECT_EQ(passesIn(3, makeFramePacing(144, 0)), 432);
+    EXPECT_EQ(passesIn(3, makeFramePacing(0, 0)), 180) << "not paced: as at 60 a second";
 }
 
 TEST(FramePacing, ShortPassesWaitForTheRestOfTheIntervalLongOnesDoNot) {

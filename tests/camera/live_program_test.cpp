@@ -287,4 +287,40 @@ TEST(LiveProgram, EachCameraIsShownOrGivenUpInTurn) {
     }
 }
 
+// Hands-free, a ball moving in the camera's left fifth (the screen's right) over a still white
+// picture, for five seconds before the source ends on its last frame: the dark dots of the ball's
+// side are pushed out into the white beside it, the far side stays as it is, and once the
+// picture has been still for 3 s the dots glide home and the white is white again.
+TEST(LiveProgram, HandsFreeMovementPushesTheDotsNearItThenTheyGoHome) {
+    Program program({"window", "--hands-free"},
+                    {"VELMORA_VIDEO_SOURCE=videotestsrc pattern=ball is-live=true num-buffers=150 "
+                     "! video/x-raw,width=40,height=120,framerate=30/1 ! videobox right=-120 "
+                     "fill=white"});
+    const Window window = findTitled("Velmora", kStartSeconds);
+    ASSERT_NE(window, 0u);
+    // Dark pixels in a stretch of the picture, columns left to right - 1, rows 0 to 580.
+    auto darkIn = [&](int left, int right) {
+        int width = 0, height = 0;
+        const std::vector<Rgb> pixels = grab(window, width, height);
+        int dark = 0;
+        for (int y = 0; y < std::min(height, 580); ++y)
+            for (int x = left; x < std::min(right, width); ++x) {
+                const Rgb& p = pixels[static_cast<size_t>(y * width + x)];
+                dark += p.r + p.g + p.b < 300;
+            }
+        return dark;
+    };
+    // At home the ball's black backdrop ends at x = 600 (the discs reach 590 at most): dots out of
+    // it show left of 570.
+    EXPECT_TRUE(waitUntil(kChangeSeconds, [&] { return darkIn(450, 570) > 400; }))
+        << "the moving ball's dots are pushed out beside it";
+    EXPECT_EQ(darkIn(0, 300), 0) << "the far side stays white";
+    EXPECT_TRUE(waitUntil(kChangeSeconds, [&] { return darkIn(450, 570) == 0; }))
+        << "once the picture is still, the dots go home by themselves";
+    pressKey(window, XK_Escape);
+    const Outcome outcome = program.wait(kQuitSeconds);
+    EXPECT_EQ(outcome.status, 0) << outcome.ended;
+    EXPECT_EQ(outcome.stderrText, "");
+}
+
 } // namespace

@@ -1,5 +1,6 @@
 // Any first argument, of any bytes and length: only the exact keywords choose a mode, everything
-// else gets the notice exactly once and leaves full screen.
+// else gets the notice exactly once and leaves full screen; --hands-free, first or second, is no
+// mode but turns the hands-free mode on.
 #include "app/app.h"
 #include "app/scene_state.h"
 #include "platform/message_box.h"
@@ -37,9 +38,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     state.fullscreen = true;
     notices = 0;
     chooseDisplayMode(state, argc, argv);
-    const bool window = first == "window";
-    const bool keyword = window || first == "fullscreen";
-    if (state.fullscreen == window || notices != (keyword ? 0 : 1))
+    // --hands-free may stand anywhere and is no mode: the first other argument is.
+    const bool firstIsOption = first == kHandsFreeOption;
+    const bool secondIsOption = argc == 3 && second == kHandsFreeOption;
+    const bool hasMode = !firstIsOption || (argc == 3 && !secondIsOption);
+    const std::string& mode = firstIsOption ? second : first;
+    const bool window = hasMode && mode == "window";
+    const bool keyword = !hasMode || window || mode == "fullscreen";
+    if (state.fullscreen == window || notices != (keyword ? 0 : 1) ||
+        state.handsFree != (firstIsOption || secondIsOption))
         std::abort();
     return 0;
 }

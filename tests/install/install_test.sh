@@ -34,6 +34,8 @@ done
 check "installs the program and nothing else into bin" test "$(ls "$scratch/usr/bin")" = velmora
 check "the desktop entry validates" desktop-file-validate "$desktop"
 check "the desktop entry starts a window" grep -qx 'Exec=velmora window' "$desktop"
+check "the desktop entry's action starts hands-free" sh -c \
+    "grep -qx 'Actions=HandsFree;' '$desktop' && grep -qx 'Exec=velmora --hands-free' '$desktop'"
 check "the desktop entry is in AudioVideo and Video" grep -qx 'Categories=AudioVideo;Video;' "$desktop"
 check "the AppStream metadata validates" appstreamcli validate --pedantic --no-net "$metainfo"
 check "the AppStream metadata launches the desktop entry" grep -q "<launchable type=\"desktop-id\">$id.desktop<" "$metainfo"

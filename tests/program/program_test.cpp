@@ -238,10 +238,12 @@ TEST(Program, HelpAndVersionAnswerOnStandardOutputWithoutOpeningAnything) {
             EXPECT_EQ(outcome.stdoutText, "velmora " VELMORA_VERSION "\n");
             continue;
         }
-        EXPECT_EQ(outcome.stdoutText.rfind("Usage: velmora [fullscreen | window]\n", 0), 0u)
+        EXPECT_EQ(
+            outcome.stdoutText.rfind("Usage: velmora [fullscreen | window] [--hands-free]\n", 0),
+            0u)
             << arg << ": " << outcome.stdoutText;
-        for (const char* topic :
-             {"--version", "Escape", "Space", "Shift", "PNG", "WebM", "VELMORA_VIDEO_SOURCE"})
+        for (const char* topic : {"--version", "--hands-free", "Escape", "Space", "Shift", "PNG",
+                                  "WebM", "VELMORA_VIDEO_SOURCE"})
             EXPECT_NE(outcome.stdoutText.find(topic), std::string::npos) << arg << ": " << topic;
     }
 }

@@ -312,6 +312,16 @@ double copiedAgeMs(ISampleGrabber* grabber) {
     return age / 10000.0;
 }
 
+// The number the grabber gives the frame of its latest copy.
+LONGLONG copiedNumber(ISampleGrabber* grabber) {
+    IFrameArrival* arrival = nullptr;
+    EXPECT_EQ(grabber->QueryInterface(IID_IFrameArrival, reinterpret_cast<void**>(&arrival)), S_OK);
+    LONGLONG number = -1;
+    EXPECT_EQ(arrival->GetCopiedFrameNumber(&number), S_OK);
+    arrival->Release();
+    return number;
+}
+
 TEST(CaptureService, CopiedFramesAreTheNewestAndTheirAgeIsKnown) {
     CoInitialize(nullptr);
     {
@@ -323,6 +333,8 @@ TEST(CaptureService, CopiedFramesAreTheNewestAndTheirAgeIsKnown) {
         REFERENCE_TIME age = 0;
         EXPECT_EQ(arrival->GetCopiedFrameAge(&age), VFW_E_WRONG_STATE) << "nothing copied yet";
         EXPECT_EQ(arrival->GetCopiedFrameAge(nullptr), E_POINTER);
+        LONGLONG number = 0;
+        EXPECT_EQ(arrival->GetCopiedFrameNumber(&number), VFW_E_WRONG_STATE);
         arrival->Release();
 
         // A source that has ended leaves its one frame, which only grows older.
@@ -333,6 +345,7 @@ TEST(CaptureService, CopiedFramesAreTheNewestAndTheirAgeIsKnown) {
         LONG size = 57600;
         ASSERT_EQ(chain.grabber->GetCurrentBuffer(&size, frame.data()), S_OK);
         EXPECT_GE(copiedAgeMs(chain.grabber), 300.0);
+        EXPECT_EQ(copiedNumber(chain.grabber), 1) << "the one frame, copied twice";
     }
 
     // A live source of 5 frames a second: a copy gets the frame that came last, within the last
@@ -344,13 +357,21 @@ TEST(CaptureService, CopiedFramesAreTheNewestAndTheirAgeIsKnown) {
     std::vector<BYTE> frame(57600);
     ASSERT_TRUE(chain.firstFrame(frame));
     std::vector<double> ages;
+    LONGLONG number = copiedNumber(chain.grabber), newFrames = 0;
     for (int copy = 0; copy < 15; ++copy) {
         usleep(97000);
         LONG size = 57600;
         ASSERT_EQ(chain.grabber->GetCurrentBuffer(&size, frame.data()), S_OK);
         ages.push_back(copiedAgeMs(chain.grabber));
         EXPECT_LT(ages.back(), 1000.0) << "copy " << copy;
+        // Copied about twice a frame: a new frame gets the next number, a frame again its own.
+        const LONGLONG next = copiedNumber(chain.grabber);
+        EXPECT_TRUE(next == number || next == number + 1) << "copy " << copy << ": " << next;
+        newFrames += next - number;
+        number = next;
     }
+    EXPECT_GE(newFrames, 5) << "about 7 new frames in 1.5 s";
+    EXPECT_LE(newFrames, 9);
     std::sort(ages.begin(), ages.end());
     EXPECT_LT(ages[ages.size() / 2], 200.0 + 30.0) << "the median copy's frame age, ms";
 }
