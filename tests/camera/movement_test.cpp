@@ -95,9 +95,10 @@ Outcome feed(CameraGrid& camera, PictureMovement& movement, const Scene& picture
 
 TEST(PictureMovement, OnlyAHandMovesTheDotsAndOnlyOnItsSide) {
     sizeScene();
-    CameraGrid camera(kWidth, kHeight, scene.cols, scene.rows);
-    PictureMovement& movement = *newPictureMovement(scene.cols, scene.rows);
-    buildHomeLattice(camera.cellColors(), camera.cellLuminance());
+    // Made once and kept, as the program keeps its own.
+    static CameraGrid* const camera = new CameraGrid(kWidth, kHeight, scene.cols, scene.rows);
+    static PictureMovement* const movement = newPictureMovement(scene.cols, scene.rows);
+    buildHomeLattice(camera->cellColors(), camera->cellLuminance());
     struct Case {
         const char* what;
         Scene picture;
@@ -134,7 +135,7 @@ TEST(PictureMovement, OnlyAHandMovesTheDotsAndOnlyOnItsSide) {
          0, 4, false, true},
     };
     for (const Case& c : cases) {
-        const Outcome run = feed(camera, movement, c.picture, c.settled, c.noise, c.greyNoise);
+        const Outcome run = feed(*camera, *movement, c.picture, c.settled, c.noise, c.greyNoise);
         if (!c.moves) {
             EXPECT_EQ(run.movedFrames, 0) << c.what;
             EXPECT_EQ(run.largestShift, 0) << c.what << ": no dot moves";
