@@ -30,6 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const size_t zero = bytes.find('\0');
     std::string first = bytes.substr(0, zero);
     std::string second = zero == std::string::npos ? "" : bytes.substr(zero + 1);
+    second.resize(std::strlen(second.c_str())); // as a C string, it too ends at a zero byte
     char program[] = "velmora";
     char* argv[] = {program, first.data(), second.data(), nullptr};
     const int argc = zero == std::string::npos ? 2 : 3;
