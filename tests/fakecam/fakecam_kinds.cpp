@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <mutex>
 #include <set>
+#include <unistd.h>
 
 namespace {
 
@@ -23,6 +24,7 @@ const FakeCamKind kKinds[] = {
     {"grey", FakeCamModes::Grey43, FakeCamFault::None, 0.0, false, false},
     {"freed", FakeCamModes::Raw43, FakeCamFault::BusyAWhile, 0.0, false, false},
     {"changing", FakeCamModes::Raw43, FakeCamFault::None, 0.0, false, true},
+    {"pluggable", FakeCamModes::Raw43, FakeCamFault::Unplugged, 0.0, false, false},
 };
 
 // One frame size of a camera and the frame rates it runs at there.
@@ -142,6 +144,17 @@ double fakeCamSeconds(const char* variable, double fallback) {
         return fallback;
     }
     return seconds;
+}
+
+bool fakeCamPluggedIn() {
+    const char* file = std::getenv("VELMORA_FAKE_PLUG_FILE");
+    return !file || !*file || access(file, F_OK) == 0;
+}
+
+bool fakeCamHere(const FakeCamKind& kind, const std::string& path) {
+    if (fakeCamDroppedOut(path))
+        return false;
+    return kind.fault != FakeCamFault::Unplugged || fakeCamPluggedIn();
 }
 
 void fakeCamMarkDroppedOut(const std::string& path) {

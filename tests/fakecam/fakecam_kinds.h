@@ -24,6 +24,9 @@ enum class FakeCamFault {
     Dropout,    // a read error after VELMORA_FAKE_DROPOUT_SECONDS of frames; the device goes away
     BusyAWhile, // busy for VELMORA_FAKE_BUSY_SECONDS after monitoring starts, then free: the
                 // first half at opening (as V4L2 says it), the second half at the first frame
+    Unplugged,  // plugged in only while the file VELMORA_FAKE_PLUG_FILE exists (always, when the
+                // variable is not set): a read error when it goes while streaming, an open error
+                // while it is gone, and back when the file is made again
 };
 
 struct FakeCamKind {
@@ -63,6 +66,14 @@ std::string fakeCamPath(int index);
 // A duration from the environment in seconds (fractions allowed), or fallback when unset or not
 // a non-negative number (said once on standard error).
 double fakeCamSeconds(const char* variable, double fallback);
+
+// Whether the pluggable cameras are plugged in now: VELMORA_FAKE_PLUG_FILE is unset or names a
+// file that exists. Read afresh on each call, so that a script can plug them in and out.
+bool fakeCamPluggedIn();
+
+// Whether a camera of this kind at this path is there now: not dropped out, and plugged in if it
+// is a pluggable one.
+bool fakeCamHere(const FakeCamKind& kind, const std::string& path);
 
 // Records that the camera at this path has dropped out; it then stays gone for this process.
 void fakeCamMarkDroppedOut(const std::string& path);

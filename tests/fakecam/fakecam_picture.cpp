@@ -112,7 +112,7 @@ bool failOpen(FakeCamPicture* self) {
             (nullptr));
         return true;
     }
-    if (self->kind->fault == FakeCamFault::OpenFails || fakeCamDroppedOut(self->device)) {
+    if (self->kind->fault == FakeCamFault::OpenFails || !fakeCamHere(*self->kind, self->device)) {
         GST_ELEMENT_ERROR(self, RESOURCE, OPEN_READ_WRITE,
                           ("Cannot open device '%s'", self->device),
                           ("fake camera of kind %s", self->kind->keyword));
@@ -209,6 +209,13 @@ GstFlowReturn fill(GstPushSrc* source, GstBuffer* buffer) {
                           ("fake camera of kind %s on %s dropped out after %.3g s",
                            self->kind->keyword, self->device, self->dropoutSeconds));
         fakeCamDeviceGone(self->device);
+        return GST_FLOW_ERROR;
+    }
+    // Pulled out while streaming: the provider announces the removal by itself.
+    if (fault == FakeCamFault::Unplugged && !fakeCamPluggedIn()) {
+        GST_ELEMENT_ERROR(
+            self, RESOURCE, READ, ("Could not read from resource."),
+            ("fake camera of kind %s on %s was unplugged", self->kind->keyword, self->device));
         return GST_FLOW_ERROR;
     }
     gst_buffer_fill(buffer, 0, self->frame, self->info.size);

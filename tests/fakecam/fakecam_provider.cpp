@@ -1,7 +1,8 @@
 // The fake camera devices and their provider. Monitoring adds the listed cameras at once, the
 // late ones after their delay on a thread of the provider's own, changes the changing ones once
-// a second on another, and removes a camera that drops out; probing answers the same list as it
-// stands at that moment.
+// a second on another, adds and removes the pluggable ones as their plug file comes and goes on a
+// third, and removes a camera that drops out; probing answers the same list as it stands at that
+// moment.
 #include "fakecam_provider.h"
 
 #include "fakecam_kinds.h"
@@ -21,6 +22,8 @@ struct _FakeCamProvider {
     GstDeviceProvider parent;
     GThread* lateThread;   // adds the late cameras; null when there are none to wait for
     GThread* changeThread; // changes the changing cameras; null when there are none
+    GThread* plugThread;   // plugs the pluggable cameras in and out; null when there are none
+    bool pluggedIn;        // whether the pluggable cameras were plugged in at the last look
     GMutex lock;           // guards stopping
     GCond wake;            // signalled when stopping is set
     bool stopping;         // tells the provider's threads to give up waiting
@@ -58,7 +61,7 @@ GstDevice* makeDevice(const FakeCamEntry& entry, int change = 0) {
 std::vector<FakeCamEntry> presentEntries(bool late) {
     std::vector<FakeCamEntry> present;
     for (const FakeCamEntry& entry : fakeCamEntries())
-        if (entry.kind->arrivesLate == late && !fakeCamDroppedOut(fakeCamPath(entry.index)))
+        if (entry.kind->arrivesLate == late && fakeCamHere(*entry.kind, fakeCamPath(entry.index)))
             present.push_back(entry);
     return present;
 }
@@ -67,7 +70,7 @@ GList* probe(GstDeviceProvider*) {
     std::vector<FakeCamEntry> entries;
     for (const FakeCamEntry& entry : fakeCamEntries()) {
         const bool here = !entry.kind->arrivesLate || fakeCamSecondsUntilLate() == 0.0;
-        if (here && !fakeCamDroppedOut(fakeCamPath(entry.index)))
+        if (here && fakeCamHere(*entry.kind, fakeCamPath(entry.index)))
             entries.push_back(entry);
     }
     GList* devices = nullptr;
@@ -139,9 +142,52 @@ bool anyChanging() {
     return false;
 }
 
+bool anyPluggable() {
+    for (const FakeCamEntry& entry : fakeCamEntries())
+        if (entry.kind->fault == FakeCamFault::Unplugged)
+            return true;
+    return false;
+}
+
+// Ten times a second until monitoring stops, looks whether the plug file is there: when it has
+// come, the pluggable cameras are added; when it has gone, removed, as a provider of real
+// cameras announces a camera plugged in or pulled out.
+gpointer plugCameras(gpointer data) {
+    auto* self = FAKECAM_PROVIDER(data);
+    auto* provider = GST_DEVICE_PROVIDER(self);
+    for (;;) {
+        g_mutex_lock(&self->lock);
+        const gint64 until = g_get_monotonic_time() + G_USEC_PER_SEC / 10;
+        while (!self->stopping && g_cond_wait_until(&self->wake, &self->lock, until))
+            ;
+        const bool stopping = self->stopping;
+        g_mutex_unlock(&self->lock);
+        if (stopping)
+            return nullptr;
+        const bool pluggedIn = fakeCamPluggedIn();
+        if (pluggedIn == self->pluggedIn)
+            continue;
+        self->pluggedIn = pluggedIn;
+        for (const FakeCamEntry& entry : fakeCamEntries()) {
+            const std::string path = fakeCamPath(entry.index);
+            if (entry.kind->fault != FakeCamFault::Unplugged || fakeCamDroppedOut(path))
+                continue;
+            GstDevice* listed = listedDevice(provider, path);
+            if (pluggedIn && !listed)
+                gst_device_provider_device_add(provider, makeDevice(entry));
+            else if (!pluggedIn && listed)
+                gst_device_provider_device_remove(provider, listed);
+            if (listed)
+                gst_object_unref(listed);
+        }
+    }
+}
+
 gboolean start(GstDeviceProvider* provider) {
     auto* self = FAKECAM_PROVIDER(provider);
     fakeCamStartClock();
+    // Looked at before the cameras are added, so that a change just after counts as one.
+    self->pluggedIn = fakeCamPluggedIn();
     // Each is announced as added on the provider's bus, which the monitor passes on.
     for (const FakeCamEntry& entry : presentEntries(false))
         gst_device_provider_device_add(provider, makeDevice(entry));
@@ -150,6 +196,8 @@ gboolean start(GstDeviceProvider* provider) {
         self->lateThread = g_thread_new("fakecam-late", addLateCameras, self);
     if (anyChanging())
         self->changeThread = g_thread_new("fakecam-changes", changeCameras, self);
+    if (anyPluggable())
+        self->plugThread = g_thread_new("fakecam-plug", plugCameras, self);
     std::lock_guard<std::mutex> hold(monitoringLock);
     monitoring = self;
     return TRUE;
@@ -165,7 +213,7 @@ void stop(GstDeviceProvider* provider) {
     self->stopping = true;
     g_cond_broadcast(&self->wake);
     g_mutex_unlock(&self->lock);
-    for (GThread** thread : {&self->lateThread, &self->changeThread}) {
+    for (GThread** thread : {&self->lateThread, &self->changeThread, &self->plugThread}) {
         if (*thread)
             g_thread_join(*thread);
         *thread = nullptr;
@@ -229,5 +277,7 @@ static void fakecam_provider_init(FakeCamProvider* self) {
     g_cond_init(&self->wake);
     self->lateThread = nullptr;
     self->changeThread = nullptr;
+    self->plugThread = nullptr;
+    self->pluggedIn = true;
     self->stopping = false;
 }

@@ -8,8 +8,12 @@
 
 #include "fakecam_test_env.h"
 
+#include <chrono>
 #include <cstdlib>
+#include <fstream>
 #include <string>
+#include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -253,6 +257,7 @@ TEST(FakeCamera, EachKindOpensRunsOrFailsAsItsNameSays) {
         {"late", -1, "", false, 0},
         {"grey", -1, "", false, 0},
         {"changing", -1, "", false, 0},
+        {"pluggable", -1, "", false, 0}, // plugged in while VELMORA_FAKE_PLUG_FILE is not set
         {"slow", -1, "", false, 1.4},
         {"unopenable", 0,
          resourceError(GST_RESOURCE_ERROR_OPEN_READ_WRITE, "Cannot open device '/dev/video7'"),
@@ -321,6 +326,50 @@ TEST(FakeCamera, AMonitorSeesTheLateCameraArriveAndTheDroppedOneGo) {
     gst_device_monitor_stop(monitor);
     EXPECT_EQ(listed(monitor), after);
     gst_object_unref(monitor);
+}
+
+// A script plugs the pluggable camera in by making its file and pulls it out by removing it: a
+// monitor sees it come and go, and a run of it ends with a read error when it is pulled out.
+TEST(FakeCamera, APluggableCameraComesAndGoesWithItsFile) {
+    const std::string plug = "/tmp/velmora-fakecam-plug-" + std::to_string(getpid());
+    auto plugIn = [&] { std::ofstream(plug.c_str()).put('\n'); };
+    unlink(plug.c_str());
+    setenv("VELMORA_FAKE_CAMERAS", "pluggable", 1);
+    setenv("VELMORA_FAKE_PLUG_FILE", plug.c_str(), 1);
+    GstDeviceMonitor* monitor = videoMonitor();
+    EXPECT_EQ(listed(monitor), std::vector<std::string>{}) << "not plugged in: not probed";
+    ASSERT_TRUE(gst_device_monitor_start(monitor));
+    const std::string camera = "Fake Pluggable Camera /dev/video0";
+    plugIn();
+    EXPECT_EQ(nextChange(monitor), "added " + camera);
+    EXPECT_EQ(listed(monitor), std::vector<std::string>{camera});
+
+    std::thread pullOut([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        unlink(plug.c_str());
+    });
+    Playback run = play(fakeCamera("pluggable", "/dev/video0"), "", true);
+    pullOut.join();
+    EXPECT_GE(run.frames, 5) << "frames until it is pulled out";
+    EXPECT_EQ(run.error, kReadError);
+    if (run.first)
+        gst_sample_unref(run.first);
+    EXPECT_EQ(nextChange(monitor), "removed " + camera);
+    Playback gone = play(fakeCamera("pluggable", "/dev/video0"), "", false);
+    EXPECT_EQ(gone.error,
+              resourceError(GST_RESOURCE_ERROR_OPEN_READ_WRITE, "Cannot open device '/dev/video0'"))
+        << "a camera pulled out cannot be opened";
+
+    plugIn();
+    EXPECT_EQ(nextChange(monitor), "added " + camera) << "plugged in again";
+    Playback back = play(fakeCamera("pluggable", "/dev/video0"), "", false);
+    EXPECT_EQ(back.frames, 1) << back.error;
+    if (back.first)
+        gst_sample_unref(back.first);
+    gst_device_monitor_stop(monitor);
+    gst_object_unref(monitor);
+    unlink(plug.c_str());
+    unsetenv("VELMORA_FAKE_PLUG_FILE");
 }
 
 } // namespace
