@@ -11,7 +11,8 @@
 
 void senseMovement() {
     if (!scene.handsFree || !scene.movement) {
-        if (scene.movement)
+        // Once, when the mode goes off, not in every pass after.
+        if (scene.movement && scene.movement->primed)
             forgetMovement(*scene.movement);
         scene.stillPasses = 0;
         return;
