@@ -19,16 +19,18 @@
 # a warm-up of about 80 s in which every kind of action has happened (so that GStreamer's
 # plugins, thread pools and the encoders' first allocations are in it), the end from the last
 # two. The soak fails if any descriptor or thread more is open at the end than at the start, if
-# the resident size grew by more than 2 048 kB, if the program is not running at the end, or if
-# Escape does not end it with status 0. Every line the program printed is shown at the end,
-# counted by kind. A measurement, not a test: ctest does not run it.
+# the resident size rose by more than 2 048 kB from the start to the end (along the straight
+# line through every round's reading: single readings spread over some 3 MB), if the program is
+# not running at the end, or if Escape does not end it with status 0. Every line the program
+# printed is shown at the end, counted by kind. A measurement, not a test: ctest does not run it.
 #
 # Usage: soak.sh [MINUTES [PROGRAM]]: whole minutes, at least 3; PROGRAM is the program to soak
-# instead of the one built in build (another build of it, say).
+# instead of the one built in build (another build of it, say). The resident size's verdict is
+# firm from about 10 minutes on; in shorter runs the line rests on a few readings only.
 set -e
 VELMORA_ROOT=$(cd "$(dirname "$0")/.." && pwd)
-# The resident size may grow by this much from the start to the end, in kB: the heap's own
-# fluctuations, not a leak.
+# The resident size may rise by this much from the start to the end, in kB: what is left of the
+# readings' spread in the straight line through them, not a leak.
 RSS_TOLERANCE_KB=2048
 
 usage() {
@@ -161,7 +163,24 @@ round() {
     running || return 0
     previous=$now
     now=$(figures)
+    echo "$rounds ${now%% *}" >>"$scratch/readings"
     say "$(clock) round $rounds: $(describe "$now")"
+}
+
+# How much the resident size rose from round $1 to the last, in kB, and over how many readings:
+# the rise of the straight line that fits the rounds' readings best. The readings spread over a
+# few MB from one round to the next (the frames and pages live at that moment), which moves the
+# line far less than it moves any single reading; a leak lifts it round after round.
+rise() {
+    awk -v from="$1" '$1 >= from {
+            n++; sx += $1; sy += $2; sxx += $1 * $1; sxy += $1 * $2
+            if (n == 1) first = $1
+            last = $1
+        }
+        END {
+            slope = n > 1 ? (n * sxy - sx * sy) / (n * sxx - sx * sx) : 0
+            printf "%d %d\n", slope * (last - first), n
+        }' "$scratch/readings"
 }
 
 # Of two readings, each figure's smaller value: how much of its memory, descriptors and threads
@@ -243,9 +262,8 @@ soak() {
         sed -n 's/^\(X\|Y\|WIDTH\|HEIGHT\)=\([0-9]*\)$/window_\L\1\E=\2/p')"
     say "$(clock) the program runs (process $program_pid); warming up for two rounds"
 
-    # The start and the end are each the smaller values of two rounds' readings: the program's
-    # heap stays spread over a few MB more or less from one round to the next (the pages a few
-    # live blocks keep), and the smaller of two is its floor. A leak raises both.
+    # The start and the end are each the smaller values of two rounds' readings, so that a
+    # frame or a pooled thread on its way at one reading does not count.
     rounds=0 now=""
     while [ "$rounds" -lt 2 ] || [ $(($(date +%s) - started)) -lt 60 ]; do
         round
@@ -254,6 +272,7 @@ soak() {
     if running; then
         start=$(smaller "$previous" "$now")
         say "start, after $(clock) of warm-up (rounds $((rounds - 1)) and $rounds): $(describe "$start")"
+        start_round=$rounds
         first_counted=$((rounds + 1))
         round_started=$(date +%s)
         round
@@ -273,7 +292,17 @@ soak() {
         rss0=$1 fds0=$2 threads0=$3
         # shellcheck disable=SC2086
         set -- $end
-        verdict "resident size" "$rss0" "$1" "$RSS_TOLERANCE_KB" " kB"
+        # shellcheck disable=SC2046
+        set -- $(rise "$start_round") "$@"
+        if [ "$1" -gt "$RSS_TOLERANCE_KB" ]; then
+            result="GREW"
+            failures="$failures resident-size"
+        else
+            result="ok"
+        fi
+        say "resident size: $rss0 kB at the start, $3 kB at the end; the straight line through" \
+            "the $2 readings from round $start_round on rises by $1 kB (limit $RSS_TOLERANCE_KB kB): $result"
+        shift 2
         verdict "descriptors" "$fds0" "$2" 0 ""
         verdict "threads" "$threads0" "$3" 0 ""
         say "still running at the end: yes"
